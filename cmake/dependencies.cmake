@@ -1,0 +1,26 @@
+# Libraries of the two builds, behind two interface targets:
+#   tarvo_platform_deps  what the platform layer links (system libraries, libcurl)
+#   tarvo_core_deps      what the core links (zlib and minizip)
+add_library(tarvo_platform_deps INTERFACE)
+add_library(tarvo_core_deps INTERFACE)
+
+if(WIN32)
+  # Static MinGW builds made by scripts/setup.sh.
+  find_path(TARVO_MINIZIP_INCLUDE minizip/unzip.h REQUIRED)
+  find_library(TARVO_MINIZIP_LIBRARY minizip REQUIRED)
+  find_library(TARVO_ZLIB_LIBRARY z REQUIRED)
+  target_include_directories(tarvo_core_deps INTERFACE ${TARVO_MINIZIP_INCLUDE})
+  target_link_libraries(tarvo_core_deps INTERFACE ${TARVO_MINIZIP_LIBRARY} ${TARVO_ZLIB_LIBRARY})
+  target_link_libraries(tarvo_platform_deps INTERFACE
+                        wininet shlwapi shell32 ole32 user32 gdi32 kernel32)
+else()
+  find_package(Threads REQUIRED)
+  find_package(CURL REQUIRED)
+  find_package(ZLIB REQUIRED)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
+  target_link_libraries(tarvo_platform_deps INTERFACE CURL::libcurl Threads::Threads)
+  target_link_libraries(tarvo_core_deps INTERFACE PkgConfig::MINIZIP ZLIB::ZLIB)
+  # minizip's pkg-config names the include folder itself; the code includes <minizip/...>.
+  target_include_directories(tarvo_core_deps INTERFACE ${MINIZIP_INCLUDEDIR})
+endif()

@@ -1,0 +1,20 @@
+# Cross-compiles for 32-bit Windows with Debian's MinGW-w64 (posix thread model, which has
+# std::mutex and std::thread). Dependencies built by scripts/setup.sh live under TARVO_DEPS.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
+
+if(NOT DEFINED TARVO_DEPS)
+  if(DEFINED ENV{TARVO_DEPS})
+    set(TARVO_DEPS "$ENV{TARVO_DEPS}")
+  else()
+    set(TARVO_DEPS /opt/tarvo-deps)
+  endif()
+endif()
+set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32 "${TARVO_DEPS}/i686-w64-mingw32")
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

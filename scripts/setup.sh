@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# Installs everything Tarvo's builds and tests need on a Debian machine, as root:
+# the native toolchain and libraries, nginx, Info-ZIP, MinGW-w64 for i686, Wine with its
+# 32-bit part, and static MinGW builds of zlib, minizip and GoogleTest under $TARVO_DEPS.
+# Safe to run again; when everything is present it only checks and returns.
+set -euo pipefail
+
+TARVO_DEPS=${TARVO_DEPS:-/opt/tarvo-deps}
+MINGW_PREFIX="$TARVO_DEPS/i686-w64-mingw32"
+SRC_DIR="$TARVO_DEPS/src"
+
+say() { printf 'setup: %s\n' "$*"; }
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+NATIVE_PACKAGES=(
+  build-essential cmake ninja-build pkg-config git ca-certificates
+  clang libclang-rt-14-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libcurl4-openssl-dev zlib1g-dev libminizip-dev
+  nginx-light python3 zip unzip curl procps file
+  gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine wine64 wine32:i386
+  dpkg-dev
+)
+
+missing_packages() {
+  local p
+  for p in "${NATIVE_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed' || echo "$p"
+  done
+}
+
+# Source entries mirror the binary ones the machine already uses, so no host is named here.
+add_source_entries() {
+  local dir=/etc/apt/sources.list.d
+  if grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list "$dir" 2>/dev/null; then
+    return
+  fi
+  local f out="$dir/tarvo-deb-src.sources" tmp
+  tmp=$(mktemp)
+  for f in "$dir"/*.sources; do
+    [ -f "$f" ] || continue
+    sed -e 's/^Types:[[:space:]]*deb[[:space:]]*$/Types: deb-src/' "$f" >>"$tmp"
+    printf '\n' >>"$tmp"
+  done
+  if [ -f /etc/apt/sources.list ]; then
+    grep -E '^deb ' /etc/apt/sources.list | sed -e 's/^deb /deb-src /' >"$dir/tarvo-deb-src.list" || true
+  fi
+  if [ -s "$tmp" ]; then as_root cp "$tmp" "$out"; fi
+  rm -f "$tmp"
+}
+
+install_packages() {
+  local missing
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    as_root dpkg --add-architecture i386
+    NEED_UPDATE=1
+  fi
+  missing=$(missing_packages)
+  add_source_entries
+  if [ -n "$missing" ] || [ -n "${NEED_UPDATE:-}" ] || [ ! -f "$MINGW_PREFIX/.complete" ]; then
+    say "updating package lists"
+    as_root apt-get update -qq
+  fi
+  missing=$(missing_packages)
+  if [ -n "$missing" ]; then
+    say "installing: $(echo $missing)"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
+  fi
+}
+
+# Fetches a Debian source package once and prints the directory it unpacked into.
+fetch_source() {
+  local pkg=$1 dir
+  dir=$(find "$SRC_DIR" -maxdepth 1 -type d -name "$pkg-*" 2>/dev/null | head -n 1)
+  if [ -z "$dir" ]; then
+    mkdir -p "$SRC_DIR"
+    # Newest first; a version whose files the mirror no longer serves is skipped.
+    local v
+    for v in $(apt-cache showsrc "$pkg" | awk '/^Version:/ {print $2}' | sort -Vru); do
+      if (cd "$SRC_DIR" && apt-get source -qq --download-only "$pkg=$v" >/dev/null 2>&1); then
+        break
+      fi
+    done
+    (cd "$SRC_DIR" && dpkg-source -x --no-check "$(ls "$pkg"_*.dsc | head -n 1)" >/dev/null)
+    dir=$(find "$SRC_DIR" -maxdepth 1 -type d -name "$pkg-*" | head -n 1)
+  fi
+  [ -n "$dir" ] || { echo "setup: could not fetch the source of $pkg" >&2; exit 1; }
+  echo "$dir"
+}
+
+build_mingw_deps() {
+  [ -f "$MINGW_PREFIX/.complete" ] && return
+  local cc=i686-w64-mingw32-gcc-posix ar=i686-w64-mingw32-ar work
+  mkdir -p "$MINGW_PREFIX/include" "$MINGW_PREFIX/lib"
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' RETURN
+
+  say "building zlib for i686-w64-mingw32"
+  local zsrc
+  zsrc=$(fetch_source zlib)
+  local zfiles=(adler32 compress crc32 deflate gzclose gzlib gzread gzwrite infback inffast
+                inflate inftrees trees uncompr zutil)
+  mkdir -p "$work/zlib"
+  for f in "${zfiles[@]}"; do
+    $cc -O2 -c "$zsrc/$f.c" -I"$zsrc" -o "$work/zlib/$f.o"
+  done
+  $ar rcs "$MINGW_PREFIX/lib/libz.a" "$work"/zlib/*.o
+  cp "$zsrc/zlib.h" "$zsrc/zconf.h" "$MINGW_PREFIX/include/"
+
+  say "building minizip for i686-w64-mingw32"
+  local msrc mdir
+  msrc=$(fetch_source minizip)
+  mdir=$(dirname "$(find "$msrc" -name unzip.c -path '*minizip*' | head -n 1)")
+  [ -f "$mdir/unzip.c" ] || mdir=$(dirname "$(find "$msrc" -name unzip.c | head -n 1)")
+  mkdir -p "$work/minizip" "$MINGW_PREFIX/include/minizip"
+  for f in unzip zip ioapi iowin32; do
+    $cc -O2 -c "$mdir/$f.c" -I"$MINGW_PREFIX/include" -I"$mdir" -o "$work/minizip/$f.o"
+  done
+  $ar rcs "$MINGW_PREFIX/lib/libminizip.a" "$work"/minizip/*.o
+  cp "$mdir"/{unzip,zip,ioapi,iowin32,crypt}.h "$MINGW_PREFIX/include/minizip/" 2>/dev/null || \
+    cp "$mdir"/{unzip,zip,ioapi,iowin32}.h "$MINGW_PREFIX/include/minizip/"
+
+  say "building GoogleTest for i686-w64-mingw32"
+  cmake -S /usr/src/googletest -B "$work/gtest" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$(cd "$(dirname "$0")/.." && pwd)/cmake/mingw-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$MINGW_PREFIX" \
+    -DBUILD_GMOCK=ON -Dgtest_disable_pthreads=OFF >/dev/null
+  cmake --build "$work/gtest" >/dev/null
+  cmake --install "$work/gtest" >/dev/null
+
+  touch "$MINGW_PREFIX/.complete"
+}
+
+install_packages
+build_mingw_deps
+say "ready (MinGW dependencies in $MINGW_PREFIX)"

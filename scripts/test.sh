@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds both builds and runs every test: the POSIX build natively
+# (with AddressSanitizer and UndefinedBehaviorSanitizer), the Win32 build under Wine.
+# Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+status=0
+
+run_build() {
+  local preset=$1
+  echo "== $preset: configure and build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+}
+
+run_build posix-debug
+echo "== posix-debug: tests"
+ctest --preset posix-debug -j "$jobs" || status=1
+
+run_build win32
+echo "== win32: tests under Wine"
+ctest --preset win32 || status=1
+
+if [ "$status" -ne 0 ]; then
+  echo "test.sh: some tests failed" >&2
+fi
+exit "$status"

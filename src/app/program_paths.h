@@ -1,0 +1,16 @@
+#pragma once
+// Where the launcher's files are: everything lies in or under the directory of its own
+// executable. Both paths are built afresh on every call.
+
+#include <string>
+
+namespace tarvo {
+
+// The directory of the running executable, ending in a backslash (a lone backslash when the
+// executable's path holds none).
+std::u16string GetProgramDirectory();
+
+// The program directory followed by "Sys\Config.ini". Does not test whether the file exists.
+std::u16string GetConfigPath();
+
+}  // namespace tarvo

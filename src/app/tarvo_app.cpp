@@ -1,0 +1,37 @@
+#include "app/tarvo_app.h"
+
+#include "app/tarvo_dlg.h"
+
+namespace tarvo {
+
+namespace {
+
+LRESULT OnHelpCommand(CWnd&, WPARAM, LPARAM) {
+  if (CWinApp* app = AfxGetApp()) app->OnHelp();
+  return 0;
+}
+
+constexpr MessageMapEntry kAppEntries[] = {
+    {WM_COMMAND, BN_CLICKED, ID_HELP, &OnHelpCommand},
+};
+constexpr MessageMap kAppMessageMap = {nullptr, kAppEntries, std::size(kAppEntries)};
+
+}  // namespace
+
+CTarvoApp::CTarvoApp() : CWinApp(nullptr) {}
+
+CTarvoApp::~CTarvoApp() = default;
+
+const MessageMap* CTarvoApp::GetMessageMap() const { return &kAppMessageMap; }
+
+BOOL CTarvoApp::InitInstance() {
+  CWinApp::InitInstance();
+  SetRegistryKey(kRegistryKey);
+  CTarvoDlg dialog;
+  m_pMainWnd = &dialog;
+  dialog.DoModal();
+  m_pMainWnd = nullptr;
+  return FALSE;
+}
+
+}  // namespace tarvo

@@ -1,0 +1,43 @@
+#pragma once
+// The launcher dialog: never seen, its initialisation runs the whole start-up sequence.
+
+#include "platform/framework.h"
+
+namespace tarvo {
+
+// Posted by every download worker when it ends, stored or not; both parameters 0.
+inline constexpr UINT WM_DOWNLOAD_FINISHED = WM_USER + 4000;
+
+// Where a minimised window draws its icon along one axis: centred, rounding as the signed
+// integer division (extent - icon + 1) / 2 does.
+int CenteredIconOffset(int clientExtent, int iconExtent);
+
+class CTarvoDlg : public CDialog {
+ public:
+  // Loads the application icon (group 128) and uses dialog template 102 without a parent.
+  CTarvoDlg();
+  ~CTarvoDlg() override;
+
+  // Hides the dialog and runs the start-up sequence; ends the dialog when no download started.
+  BOOL OnInitDialog() override;
+  void DoDataExchange(CDataExchange* pDX) override;
+
+  // The hiding steps of the start-up sequence: icons set, no taskbar button, zero size at 0,0.
+  void HideLauncherWindow();
+
+ protected:
+  const MessageMap* GetMessageMap() const override;
+
+ private:
+  static LRESULT OnPaint(CWnd& target, WPARAM wParam, LPARAM lParam);
+  static LRESULT OnQueryDragIcon(CWnd& target, WPARAM wParam, LPARAM lParam);
+  static LRESULT OnOkCommand(CWnd& target, WPARAM wParam, LPARAM lParam);
+  static LRESULT OnCancelCommand(CWnd& target, WPARAM wParam, LPARAM lParam);
+  static LRESULT OnDownloadFinished(CWnd& target, WPARAM wParam, LPARAM lParam);
+  static const MessageMapEntry kEntries[];
+  static const MessageMap kMessageMap;
+
+  HICON m_hIcon;
+};
+
+}  // namespace tarvo

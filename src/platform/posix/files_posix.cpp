@@ -1,0 +1,161 @@
+// Files and directories on POSIX.
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/posix/native_path.h"
+
+namespace tarvo {
+
+namespace {
+
+// Copies `text` into a caller's buffer as the Win32 path functions do.
+DWORD CopyOut(const std::u16string& text, char16_t* buffer, DWORD size, bool cut) {
+  if (text.size() + 1 > size) {
+    if (!cut) return static_cast<DWORD>(text.size() + 1);
+    if (size == 0) return 0;
+    std::copy_n(text.begin(), size - 1, buffer);
+    buffer[size - 1] = 0;
+    return size - 1;
+  }
+  std::copy(text.begin(), text.end(), buffer);
+  buffer[text.size()] = 0;
+  return static_cast<DWORD>(text.size());
+}
+
+}  // namespace
+
+DWORD GetModuleFileNameW(std::nullptr_t, char16_t* buffer, DWORD size) {
+  std::vector<char> path(PATH_MAX + 1);
+  const ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
+  if (n <= 0) return 0;
+  return CopyOut(CorePath(std::string_view(path.data(), static_cast<std::size_t>(n))), buffer,
+                 size, true);
+}
+
+DWORD GetCurrentDirectoryW(DWORD size, char16_t* buffer) {
+  std::vector<char> path(PATH_MAX + 1);
+  if (getcwd(path.data(), path.size()) == nullptr) return 0;
+  return CopyOut(CorePath(path.data()), buffer, size, false);
+}
+
+BOOL SetCurrentDirectoryW(const char16_t* path) {
+  return chdir(NativePath(path).c_str()) == 0 ? TRUE : FALSE;
+}
+
+BOOL PathFileExistsW(const char16_t* path) {
+  struct stat st {};
+  return stat(NativePath(path).c_str(), &st) == 0 ? TRUE : FALSE;
+}
+
+DWORD GetFileAttributesW(const char16_t* path) {
+  struct stat st {};
+  if (stat(NativePath(path).c_str(), &st) != 0) return INVALID_FILE_ATTRIBUTES;
+  DWORD attributes = 0;
+  if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  if ((st.st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
+  return attributes;
+}
+
+BOOL CreateDirectoryW(const char16_t* path) {
+  return mkdir(NativePath(path).c_str(), 0777) == 0 ? TRUE : FALSE;
+}
+
+BOOL DeleteFileW(const char16_t* path) {
+  const std::string native = NativePath(path);
+  struct stat st {};
+  if (lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return FALSE;
+  return unlink(native.c_str()) == 0 ? TRUE : FALSE;
+}
+
+BOOL MoveFileExW(const char16_t* from, const char16_t* to, DWORD flags) {
+  const std::string target = NativePath(to);
+  if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
+    struct stat st {};
+    if (lstat(target.c_str(), &st) == 0) return FALSE;
+  }
+  return std::rename(NativePath(from).c_str(), target.c_str()) == 0 ? TRUE : FALSE;
+}
+
+struct CFile::Impl {
+  int fd = -1;
+  ~Impl() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+CFile::CFile() = default;
+
+CFile::CFile(const char16_t* path, UINT flags) {
+  if (!Open(path, flags)) throw CFileException(errno);
+}
+
+CFile::~CFile() = default;
+
+BOOL CFile::Open(const char16_t* path, UINT flags) {
+  Close();
+  int oflags = O_CLOEXEC;
+  if (flags & modeReadWrite) {
+    oflags |= O_RDWR;
+  } else if (flags & modeWrite) {
+    oflags |= O_WRONLY;
+  } else {
+    oflags |= O_RDONLY;
+  }
+  if (flags & modeCreate) oflags |= O_CREAT | O_TRUNC;
+  const int fd = open(NativePath(path).c_str(), oflags, 0666);
+  if (fd < 0) return FALSE;
+  m_impl = std::make_unique<Impl>();
+  m_impl->fd = fd;
+  return TRUE;
+}
+
+UINT CFile::Read(void* buffer, UINT count) {
+  if (!IsOpen()) throw CFileException(EBADF);
+  for (;;) {
+    const ssize_t n = read(m_impl->fd, buffer, count);
+    if (n >= 0) return static_cast<UINT>(n);
+    if (errno != EINTR) throw CFileException(errno);
+  }
+}
+
+void CFile::Write(const void* buffer, UINT count) {
+  if (!IsOpen()) throw CFileException(EBADF);
+  const char* p = static_cast<const char*>(buffer);
+  while (count > 0) {
+    const ssize_t n = write(m_impl->fd, p, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw CFileException(errno);
+    }
+    p += n;
+    count -= static_cast<UINT>(n);
+  }
+}
+
+std::uint64_t CFile::GetLength() const {
+  struct stat st {};
+  if (!IsOpen() || fstat(m_impl->fd, &st) != 0) throw CFileException(errno);
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+void CFile::Close() {
+  if (!m_impl) return;
+  const int fd = m_impl->fd;
+  m_impl->fd = -1;
+  m_impl.reset();
+  if (fd >= 0 && close(fd) != 0) throw CFileException(errno);
+}
+
+bool CFile::IsOpen() const { return m_impl && m_impl->fd >= 0; }
+
+}  // namespace tarvo

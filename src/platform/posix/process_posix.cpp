@@ -1,0 +1,62 @@
+// Starting the client on POSIX.
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <string>
+#include <thread>
+
+#include "platform/posix/native_path.h"
+#include "platform/process.h"
+
+extern char** environ;
+
+namespace tarvo {
+
+BOOL ShellExecuteW(HWND, const char16_t*, const char16_t* file, const char16_t* parameters,
+                   const char16_t* directory, int) {
+  if (file == nullptr) return FALSE;
+  const std::string path = NativePath(file);
+  const std::string argument = NativePath(parameters != nullptr ? parameters : u"");
+  const std::string folder = directory != nullptr ? NativePath(directory) : std::string();
+
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  // The client gets a clean signal state and its own session, so that it outlives the
+  // launcher and a terminal's Ctrl-C for the launcher does not reach it.
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGINT);
+  sigaddset(&defaults, SIGTERM);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGCHLD);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+
+  std::string arg0 = path;
+  std::string arg1 = argument;
+  char* argv[] = {arg0.data(), arg1.empty() ? nullptr : arg1.data(), nullptr};
+  pid_t pid = 0;
+  const int error = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) return FALSE;
+  // Reap the client when it ends while this process still runs; after this process has ended
+  // the client belongs to init, which reaps it.
+  std::thread([pid] {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return TRUE;
+}
+
+}  // namespace tarvo

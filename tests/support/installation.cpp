@@ -1,0 +1,41 @@
+#include "support/installation.h"
+
+#include <sstream>
+
+namespace tarvo::test {
+
+namespace fs = std::filesystem;
+
+Installation::Installation(bool withClient) {
+  fs::create_directory(dir());
+  fs::copy_file(TARVO_EXE_PATH, exe());
+  if (withClient) fs::copy_file(TARVO_STUB_CLIENT_PATH, dir() / "Velmora.exe");
+}
+
+fs::path Installation::exe() const { return dir() / fs::path(TARVO_EXE_PATH).filename(); }
+
+std::string Installation::ClientLog() const { return ReadFile(dir() / "client.log"); }
+
+std::vector<ClientStart> Installation::WaitForClient(std::chrono::milliseconds timeout) const {
+  std::vector<ClientStart> starts;
+  if (!WaitForFile(dir() / "client.log", timeout)) return starts;
+  std::istringstream log(ClientLog());
+  std::string line;
+  while (std::getline(log, line)) {
+    if (line.rfind("start", 0) == 0) {
+      ClientStart start;
+      for (std::size_t open = line.find('['); open != std::string::npos;
+           open = line.find('[', open + 1)) {
+        const std::size_t close = line.find(']', open);
+        if (close == std::string::npos) break;
+        start.arguments.push_back(line.substr(open + 1, close - open - 1));
+      }
+      starts.push_back(start);
+    } else if (line.rfind("cwd ", 0) == 0 && !starts.empty()) {
+      starts.back().directory = line.substr(4);
+    }
+  }
+  return starts;
+}
+
+}  // namespace tarvo::test

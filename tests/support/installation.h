@@ -1,0 +1,36 @@
+#pragma once
+// A temporary installation for end-to-end tests: the launcher executable of this build copied
+// into "<root>/install", with the stub client beside it as Velmora.exe.
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace tarvo::test {
+
+// One start of the stub client, as it recorded it.
+struct ClientStart {
+  std::vector<std::string> arguments;
+  std::string directory;
+};
+
+class Installation {
+ public:
+  explicit Installation(bool withClient = true);
+
+  const std::filesystem::path& root() const { return temp_.path(); }
+  std::filesystem::path dir() const { return temp_.path() / "install"; }
+  std::filesystem::path exe() const;
+
+  // Waits until the client has recorded a start, then returns every start it recorded.
+  std::vector<ClientStart> WaitForClient(std::chrono::milliseconds timeout) const;
+  std::string ClientLog() const;
+
+ private:
+  TempDir temp_;
+};
+
+}  // namespace tarvo::test
