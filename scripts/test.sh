@@ -25,6 +25,23 @@ run_build win32
 echo "== win32: tests under Wine"
 ctest --preset win32 || status=1
 
+run_build fuzz
+echo "== fuzz: each target for a short while"
+for target in build/fuzz/*_fuzz; do
+  [ -x "$target" ] || continue
+  name=$(basename "$target")
+  corpus="build/fuzz/corpus/$name"
+  mkdir -p "$corpus"
+  seeds="fuzz/corpus/$name"
+  [ -d "$seeds" ] || seeds=""
+  if "$target" -max_total_time="${TARVO_FUZZ_SECONDS:-20}" -timeout=10 -rss_limit_mb=2048 \
+      "$corpus" $seeds >"build/fuzz/$name.log" 2>&1; then
+    echo "$name: no failure in ${TARVO_FUZZ_SECONDS:-20} s"
+  else
+    echo "$name: FAILED (build/fuzz/$name.log)"; tail -n 40 "build/fuzz/$name.log"; status=1
+  fi
+done
+
 if [ "$status" -ne 0 ]; then
   echo "test.sh: some tests failed" >&2
 fi

@@ -178,7 +178,7 @@ class CPaintDC {
 
  private:
   struct PaintState;
-  CWnd* m_wnd;
+  [[maybe_unused]] CWnd* m_wnd;
   WPARAM m_hdc = 0;
   std::unique_ptr<PaintState> m_state;
 };
