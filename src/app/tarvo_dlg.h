@@ -1,12 +1,10 @@
 #pragma once
 // The launcher dialog: never seen, its initialisation runs the whole start-up sequence.
 
+#include "app/launcher_messages.h"
 #include "platform/framework.h"
 
 namespace tarvo {
-
-// Posted by every download worker when it ends, stored or not; both parameters 0.
-inline constexpr UINT WM_DOWNLOAD_FINISHED = WM_USER + 4000;
 
 // Where a minimised window draws its icon along one axis: centred, rounding as the signed
 // integer division (extent - icon + 1) / 2 does.
