@@ -171,8 +171,12 @@ class Profile {
       if (index != npos) {
         const Line& line = m_lines[index];
         if (line.equals != npos) {
+          // The blanks after "=" stay, unless the value brings its own: writing the same
+          // value again must leave the same line.
           from = line.equals + 1;
-          while (from < line.contentEnd && IsBlank(At(Text(), from))) ++from;
+          if (value.empty() || !IsBlank(value.front())) {
+            while (from < line.contentEnd && IsBlank(At(Text(), from))) ++from;
+          }
         } else {
           from = line.nameEnd;
           insert = Ascii("=");
@@ -189,6 +193,10 @@ class Profile {
       if (from > m_units.start && !IsLineBreak(At(Text(), from - 1))) insert = eol;
       insert += Ascii("[") + *sectionUnits + Ascii("]") + eol + *keyUnits + Ascii("=") +
                 *valueUnits + eol;
+    }
+    if constexpr (std::is_same_v<Unit, char>) {
+      // A key written first in a file without a byte-order mark must not make one.
+      if (from == 0 && insert.starts_with("\xEF\xBB\xBF")) return std::nullopt;
     }
     Units<Unit> edited = m_units;
     edited.text.replace(from, to - from, insert);

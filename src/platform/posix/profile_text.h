@@ -24,14 +24,16 @@ std::optional<std::u16string> FindProfileValue(std::string_view bytes,
                                                std::u16string_view key);
 
 // The bytes of the profile file `bytes` with `key` in `section` set to `value`: the value is
-// replaced where it stands (blanks after the "=" kept), a missing key is added as a line after
+// replaced where it stands (blanks after the "=" kept unless `value` begins with a blank of its
+// own), a missing key is added as a line after
 // the last non-blank line of its section, and a missing section is added with the key at the
 // end of the file. New lines take the file's own line ending (CR LF when it has none) and its
 // encoding; every other byte stays as it was.
 //
 // Nothing when the text could not be read back as written: a line break or NUL anywhere, "="
 // in the key or a key that begins with "[", or (in an 8-bit file) text that UTF-8 cannot hold,
-// such as an unpaired surrogate.
+// such as an unpaired surrogate, or a key beginning with U+FEFF that would stand first in the
+// file and so become its byte-order mark.
 std::optional<std::string> SetProfileValue(std::string_view bytes, std::u16string_view section,
                                            std::u16string_view key, std::u16string_view value);
 

@@ -58,6 +58,17 @@ TEST(ProfileText, AWriteChangesOnlyTheLineItWrites) {
   EXPECT_EQ(FindProfileValue(file, u"VERSION", u"Name"), u"\uFFFD\uFFFD broken bytes");
 }
 
+TEST(ProfileText, WritingTheSameValueAgainChangesNothing) {
+  const std::string file = "[A]\nk = 1\n";
+  for (const std::u16string value : {u"2", u"  padded", u"\"quoted\" ", u""}) {
+    const std::string once = Set(file, u"A", u"k", value);
+    EXPECT_EQ(Set(once, u"A", u"k", value), once);
+    EXPECT_EQ(Set(Set(file, u"A", u"new", value), u"A", u"new", value),
+              Set(file, u"A", u"new", value));
+  }
+  EXPECT_EQ(Set(file, u"A", u"k", u"  padded"), "[A]\nk =  padded\n");
+}
+
 TEST(ProfileText, NewLinesTakeTheFilesLineEnding) {
   EXPECT_EQ(Set("[A]\rk=1\r", u"A", u"j", u"2"), "[A]\rk=1\rj=2\r");
   EXPECT_EQ(Set("[A]\r\nk=1\n", u"A", u"j", u"2"), "[A]\r\nk=1\nj=2\r\n");
@@ -104,6 +115,9 @@ TEST(ProfileText, RefusesWhatWouldNotReadBackAsWritten) {
   for (const auto& [section, key, value] : refused) {
     EXPECT_EQ(SetProfileValue(file, section, key, value), std::nullopt);
   }
+  // A key that would open an 8-bit file with the bytes of a UTF-8 byte-order mark.
+  EXPECT_EQ(SetProfileValue("", u"", u"\uFEFFk", u"1"), std::nullopt);
+  EXPECT_EQ(FindProfileValue(Set("[A]\n", u"A", u"\uFEFFk", u"1"), u"A", u"\uFEFFk"), u"1");
   // UTF-16LE holds what UTF-8 cannot: an unpaired surrogate.
   EXPECT_EQ(FindProfileValue(Set("\xFF\xFE", u"A", u"k", u"\xD800"), u"A", u"k"), u"\xD800");
   // A section name may hold "]": the name runs to the last one.
