@@ -71,10 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 5) return 0;
   std::string_view input(reinterpret_cast<const char*>(data), size);
   const auto flags = static_cast<unsigned char>(input[0]);
-  const std::size_t lengths[] = {static_cast<unsigned char>(input[1]) % 32u,
-                                 static_cast<unsigned char>(input[2]) % 32u,
-                                 static_cast<unsigned char>(input[3]),
-                                 static_cast<unsigned char>(input[4]) % 32u};
+  const std::size_t lengths[] = {
+      static_cast<unsigned char>(input[1]) % 32u, static_cast<unsigned char>(input[2]) % 32u,
+      static_cast<unsigned char>(input[3]), static_cast<unsigned char>(input[4]) % 32u};
   input.remove_prefix(5);
   const bool units = (flags & 1) != 0;
   const std::u16string section = TakeText(input, lengths[0], units);

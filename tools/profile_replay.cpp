@@ -40,8 +40,8 @@ std::u16string Unescape(const std::string& field) {
     } else if (next == u'r') {
       text += u'\r';
     } else if (next == u'u' && i + 4 < wide.size()) {
-      text += static_cast<char16_t>(std::stoul(tarvo::Utf16ToUtf8(wide.substr(i + 1, 4)),
-                                               nullptr, 16));
+      text +=
+          static_cast<char16_t>(std::stoul(tarvo::Utf16ToUtf8(wide.substr(i + 1, 4)), nullptr, 16));
       i += 4;
     } else {
       text += next;
@@ -109,8 +109,8 @@ int main(int argc, char** argv) {
                   Escape(std::u16string_view(buffer.data(), count < size ? count : size)).c_str());
     } else if (f[0] == "put" && f.size() == 5) {
       const std::u16string section = Unescape(f[2]), key = Unescape(f[3]), value = Unescape(f[4]);
-      const tarvo::BOOL result =
-          tarvo::WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), path.c_str());
+      const tarvo::BOOL result = tarvo::WritePrivateProfileStringW(section.c_str(), key.c_str(),
+                                                                   value.c_str(), path.c_str());
       std::printf("%d put %d\n", number, result ? 1 : 0);
     } else {
       std::fprintf(stderr, "profile_replay: line %d is not an operation\n", number);

@@ -23,8 +23,7 @@ bool ReadConfigVersion(const std::u16string& configPath, std::int32_t& first,
   return true;
 }
 
-void WriteConfigVersion(const std::u16string& configPath, std::int32_t first,
-                        std::int32_t second) {
+void WriteConfigVersion(const std::u16string& configPath, std::int32_t first, std::int32_t second) {
   if (!PathFileExistsW(configPath.c_str())) return;
   const CIniFile ini(configPath);
   ini.WriteInt(kSection, kFirstKey, first);

@@ -17,9 +17,7 @@ bool ReadConfigVersion(std::int32_t& first, std::int32_t& second);
 void WriteConfigVersion(std::int32_t first, std::int32_t second);
 
 // The same over the configuration file at `configPath`.
-bool ReadConfigVersion(const std::u16string& configPath, std::int32_t& first,
-                       std::int32_t& second);
-void WriteConfigVersion(const std::u16string& configPath, std::int32_t first,
-                        std::int32_t second);
+bool ReadConfigVersion(const std::u16string& configPath, std::int32_t& first, std::int32_t& second);
+void WriteConfigVersion(const std::u16string& configPath, std::int32_t first, std::int32_t second);
 
 }  // namespace tarvo

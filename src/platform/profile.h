@@ -27,7 +27,7 @@ DWORD GetPrivateProfileStringW(const char16_t* section, const char16_t* key,
 // stands, or adds the key at the end of its section, or the section with the key at the end of
 // the file; creates the file when it is missing. Returns FALSE when the file cannot be read or
 // written, and then leaves it as it was.
-BOOL WritePrivateProfileStringW(const char16_t* section, const char16_t* key,
-                                const char16_t* value, const char16_t* path);
+BOOL WritePrivateProfileStringW(const char16_t* section, const char16_t* key, const char16_t* value,
+                                const char16_t* path);
 
 }  // namespace tarvo

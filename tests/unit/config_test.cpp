@@ -34,8 +34,8 @@ class ProfileFile : public ::testing::Test {
   // What GetPrivateProfileStringW returns with the default "DEF" and room for `size` units.
   std::u16string Get(const char16_t* section, const char16_t* key, DWORD size = 255) const {
     char16_t buffer[1024] = {};
-    const DWORD count = GetPrivateProfileStringW(section, key, u"DEF", buffer, size,
-                                                 Path().c_str());
+    const DWORD count =
+        GetPrivateProfileStringW(section, key, u"DEF", buffer, size, Path().c_str());
     EXPECT_EQ(std::u16string(buffer).size(), count);
     return buffer;
   }
@@ -58,8 +58,9 @@ TEST_F(ProfileFunctions, NamesMatchIgnoringCaseAndSurroundingBlanks) {
 }
 
 TEST_F(ProfileFunctions, ValuesLoseSurroundingBlanksAndOnePairOfMatchingQuotes) {
-  Write("[S]\r\nplain= \t v w \t\r\ndouble=\"x\"\r\nsingle='y'\r\ninner=\" sp \"\r\n"
-        "twice=\"\"z\"\"\r\nmixed=\"z'\r\nlone=\"\r\nempty=\r\nquoted-empty=\"\"\r\n");
+  Write(
+      "[S]\r\nplain= \t v w \t\r\ndouble=\"x\"\r\nsingle='y'\r\ninner=\" sp \"\r\n"
+      "twice=\"\"z\"\"\r\nmixed=\"z'\r\nlone=\"\r\nempty=\r\nquoted-empty=\"\"\r\n");
   EXPECT_EQ(Get(u"S", u"plain"), u"v w");
   EXPECT_EQ(Get(u"S", u"double"), u"x");
   EXPECT_EQ(Get(u"S", u"single"), u"y");
@@ -151,9 +152,10 @@ TEST_F(IniFile, ReadStringGivesTheDefaultForWhatIsMissingOrEmpty) {
 }
 
 TEST_F(IniFile, ReadIntReadsDecimalTextLikeWcstol) {
-  Write("[VERSION]\r\nminus=-3\r\nletters=abc\r\nmixed=12abc\r\nblanks=\"  42\"\r\n"
-        "plus=+7\r\nempty=\r\nhuge=" + std::string(300, '9') +
-        "\r\nnegative=-" + std::string(300, '9') + "\r\n");
+  Write(
+      "[VERSION]\r\nminus=-3\r\nletters=abc\r\nmixed=12abc\r\nblanks=\"  42\"\r\n"
+      "plus=+7\r\nempty=\r\nhuge=" +
+      std::string(300, '9') + "\r\nnegative=-" + std::string(300, '9') + "\r\n");
   const CIniFile ini(Path());
   EXPECT_EQ(ini.ReadInt(u"VERSION", u"minus", 5), -3);
   EXPECT_EQ(ini.ReadInt(u"VERSION", u"letters", 5), 0) << "text without digits is 0";

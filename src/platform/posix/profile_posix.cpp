@@ -133,8 +133,8 @@ DWORD GetPrivateProfileStringW(const char16_t* section, const char16_t* key,
   return static_cast<DWORD>(count);
 }
 
-BOOL WritePrivateProfileStringW(const char16_t* section, const char16_t* key,
-                                const char16_t* value, const char16_t* path) {
+BOOL WritePrivateProfileStringW(const char16_t* section, const char16_t* key, const char16_t* value,
+                                const char16_t* path) {
   if (section == nullptr || key == nullptr || value == nullptr || path == nullptr) return FALSE;
   // Through a symbolic link the file it leads to is replaced, and the link stays.
   std::string target = NativePath(path);

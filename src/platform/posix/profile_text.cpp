@@ -116,9 +116,9 @@ struct Line {
   std::size_t contentEnd = 0;  // where the line break begins
   std::size_t end = 0;         // past the line break
   LineKind kind = LineKind::Blank;
-  std::u16string name;         // a header's section name or a key's name, trimmed
-  std::size_t nameEnd = 0;     // keys: end of the trimmed name
-  std::size_t equals = npos;   // keys: the "=", or npos when there is none
+  std::u16string name;        // a header's section name or a key's name, trimmed
+  std::size_t nameEnd = 0;    // keys: end of the trimmed name
+  std::size_t equals = npos;  // keys: the "=", or npos when there is none
 };
 
 // A section: its header line (npos for the lines before the first header) and the lines after
@@ -294,7 +294,9 @@ class Profile {
 
   std::basic_string<Unit> LineEnding() const {
     for (const Line& line : m_lines) {
-      if (line.end > line.contentEnd) return Text().substr(line.contentEnd, line.end - line.contentEnd);
+      if (line.end > line.contentEnd) {
+        return Text().substr(line.contentEnd, line.end - line.contentEnd);
+      }
     }
     return Ascii("\r\n");
   }
@@ -316,8 +318,7 @@ bool CanStore(std::u16string_view section, std::u16string_view key, std::u16stri
 
 }  // namespace
 
-std::optional<std::u16string> FindProfileValue(std::string_view bytes,
-                                               std::u16string_view section,
+std::optional<std::u16string> FindProfileValue(std::string_view bytes, std::u16string_view section,
                                                std::u16string_view key) {
   if (IsUtf16(bytes)) return Profile<char16_t>(LoadUtf16(bytes)).Find(section, key);
   return Profile<char>(Load8Bit(bytes)).Find(section, key);

@@ -5,8 +5,9 @@
 // A file that begins with FF FE is UTF-16LE text; any other file is 8-bit text, UTF-8 here (a
 // leading UTF-8 byte-order mark is kept and not taken as part of the first line). Lines end at
 // CR LF, LF or a lone CR. A line "[name]" (blanks allowed before it; the name runs to the last
-// "]", and what follows that is ignored) starts a section; the lines before the first such line form the section "". Other
-// non-blank lines are keys: the name before the first "=", the value after it; a line without
+// "]", and what follows that is ignored) starts a section; the lines before the first such line
+// form the section "". Other non-blank lines are keys: the name before the first "=", the value
+// after it; a line without
 // "=" is a key without a value. Names match ignoring ASCII letter case and the blanks around
 // them; of several sections or keys of one name, the first counts.
 
@@ -19,8 +20,7 @@ namespace tarvo {
 // The value of `key` in `section` of the profile file held in `bytes`: the text after the "=",
 // cut at a NUL, without the blanks around it and without one pair of matching quotes (" or ')
 // around it. Nothing when the section or the key is missing or the key has no "=".
-std::optional<std::u16string> FindProfileValue(std::string_view bytes,
-                                               std::u16string_view section,
+std::optional<std::u16string> FindProfileValue(std::string_view bytes, std::u16string_view section,
                                                std::u16string_view key);
 
 // The bytes of the profile file `bytes` with `key` in `section` set to `value`: the value is

@@ -83,10 +83,12 @@ TEST(ProfileText, ByteOrderMarksAndTheEncodingStay) {
   EXPECT_EQ(Set(utf8, u"A", u"k", u"\u4E2D"), "\xEF\xBB\xBF[A]\nk=\xE4\xB8\xAD\n");
 
   // UTF-16LE: "[A]\nk=1\n", and an odd last byte that is no part of the text.
-  const std::string utf16 = Raw("\xFF\xFE[\0A\0]\0\n\0k\0=\0" "1\0\n\0!");
+  const std::string utf16 =
+      Raw("\xFF\xFE[\0A\0]\0\n\0k\0=\0"
+          "1\0\n\0!");
   EXPECT_EQ(FindProfileValue(utf16, u"a", u"K"), u"1");
-  EXPECT_EQ(Set(utf16, u"A", u"j", u"\u4E2D"),
-            Raw("\xFF\xFE[\0A\0]\0\n\0k\0=\0" "1\0\n\0j\0=\0\x2D\x4E\n\0!"));
+  EXPECT_EQ(Set(utf16, u"A", u"j", u"\u4E2D"), Raw("\xFF\xFE[\0A\0]\0\n\0k\0=\0"
+                                                   "1\0\n\0j\0=\0\x2D\x4E\n\0!"));
   EXPECT_EQ(Set(std::string("\xFF\xFE"), u"S", u"k", u"\U0001F600"),
             Raw("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0\x3D\xD8\x00\xDE\r\0\n\0"));
 }
@@ -109,7 +111,10 @@ TEST(ProfileText, RefusesWhatWouldNotReadBackAsWritten) {
       {u"A", u"k\nk", u"2"},
       {u"A", u"k=j", u"2"},
       {u"A", u" [k]", u"2"},
-      {u"A", u"k", std::u16string(u"2\0" "3", 3)},
+      {u"A", u"k",
+       std::u16string(u"2\0"
+                      "3",
+                      3)},
       {u"A", u"k", u"\xD800"},
   };
   for (const auto& [section, key, value] : refused) {
@@ -193,7 +198,8 @@ TEST_F(PosixProfile, AWriteReplacesTheFileInsteadOfWritingIntoIt) {
   test::WriteFile(File(), original_);
   std::ifstream before(File(), std::ios::binary);
   ASSERT_TRUE(Put(u"2"));
-  const std::string seen((std::istreambuf_iterator<char>(before)), std::istreambuf_iterator<char>());
+  const std::string seen((std::istreambuf_iterator<char>(before)),
+                         std::istreambuf_iterator<char>());
   EXPECT_EQ(seen, original_);
   EXPECT_EQ(test::ReadFile(File()), "[VERSION]\r\nFirstVersion=2\r\n");
 }
@@ -204,8 +210,7 @@ TEST_F(PosixProfile, ALinkStaysALinkToTheUpdatedFile) {
   std::filesystem::create_symlink(dir_.path() / "real" / "Config.ini", File());
   ASSERT_TRUE(Put(u"2"));
   EXPECT_TRUE(std::filesystem::is_symlink(File()));
-  EXPECT_EQ(test::ReadFile(dir_.path() / "real" / "Config.ini"),
-            "[VERSION]\r\nFirstVersion=2\r\n");
+  EXPECT_EQ(test::ReadFile(dir_.path() / "real" / "Config.ini"), "[VERSION]\r\nFirstVersion=2\r\n");
 
   std::filesystem::remove(dir_.path() / "real" / "Config.ini");
   EXPECT_FALSE(Put(u"3")) << "a link that leads nowhere";
