@@ -25,6 +25,10 @@ run_build win32
 echo "== win32: tests under Wine"
 ctest --preset win32 || status=1
 
+echo "== profile functions: the system's own under Wine against the POSIX layer"
+python3 tools/profile_diff.py build/posix-debug/profile_replay build/win32/profile_replay.exe \
+  build/win32/wine-run.sh || status=1
+
 run_build fuzz
 echo "== fuzz: each target for a short while"
 for target in build/fuzz/*_fuzz; do

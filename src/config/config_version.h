@@ -1,0 +1,23 @@
+#pragma once
+// The version pair recorded in Sys\Config.ini: how far the installation has been updated.
+// Section "VERSION", keys "FirstVersion" and "SecondVersion"; a missing value counts as 0.
+// The file is never created here: without it nothing is read and nothing is written.
+
+#include <cstdint>
+#include <string>
+
+namespace tarvo {
+
+// Reads the pair from the configuration path (GetConfigPath). Returns false, leaving both
+// out-parameters as they were, when no file exists there; otherwise sets both and returns true.
+bool ReadConfigVersion(std::int32_t& first, std::int32_t& second);
+
+// Records the pair in the configuration path, first then second, each as its own write. Does
+// nothing when no file exists there; a write that fails is not reported.
+void WriteConfigVersion(std::int32_t first, std::int32_t second);
+
+// The same over the configuration file at `configPath`.
+bool ReadConfigVersion(const std::u16string& configPath, std::int32_t& first, std::int32_t& second);
+void WriteConfigVersion(const std::u16string& configPath, std::int32_t first, std::int32_t second);
+
+}  // namespace tarvo
