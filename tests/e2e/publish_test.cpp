@@ -97,9 +97,9 @@ TEST_F(PublishedSteps, InstalledInOrderTheyTurnThePreviousTreeIntoTheNewest) {
   const fs::path player = dir_.path() / "player";
   fs::copy(v2_, player, fs::copy_options::recursive);
   for (const char* archive : {"0000100000003.zip", "0000100000004.zip"}) {
-    const ShellResult unzip = Shell(dir_.path(), "unzip -o -q " +
-                                                     (site_ / "updates" / archive).string() +
-                                                     " -d " + player.string());
+    const ShellResult unzip =
+        Shell(dir_.path(),
+              "unzip -o -q " + (site_ / "updates" / archive).string() + " -d " + player.string());
     ASSERT_EQ(unzip.status, 0) << archive << ": " << unzip.err;
   }
   auto expected = Files(v4_);

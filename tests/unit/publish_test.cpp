@@ -143,9 +143,10 @@ TEST(VersionPage, ReplacingChangesOnlyTheTextOfTheEntriesOfThoseVersions) {
   const std::string page =
       "x<vlVersionList> <Version>0000100000002old</Version> <Version>0000100000003k</Version> "
       "<Version>+0001+0000002dup</Version></vlVersionList>y";
-  EXPECT_EQ(ReplaceVersionEntries(page, ParseVersionList(page), {1, 2}, "0000100000002new"),
-            "x<vlVersionList> <Version>0000100000002new</Version> <Version>0000100000003k</Version> "
-            "<Version>0000100000002new</Version></vlVersionList>y");
+  EXPECT_EQ(
+      ReplaceVersionEntries(page, ParseVersionList(page), {1, 2}, "0000100000002new"),
+      "x<vlVersionList> <Version>0000100000002new</Version> <Version>0000100000003k</Version> "
+      "<Version>0000100000002new</Version></vlVersionList>y");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -155,10 +156,10 @@ TEST(ArchiveUrl, BaseUrlsMustLeadToArchivesTheLauncherCanName) {
   EXPECT_EQ(BaseUrlProblem("http://updates.example.com"), std::nullopt);
   EXPECT_EQ(BaseUrlProblem("HTTP://127.0.0.1:8080/a/b/"), std::nullopt);
   EXPECT_EQ(BaseUrlProblem("https://h/dir%20name"), std::nullopt);
-  for (const char* bad : {"ftp://h/u", "updates.example.com", "http://", "http:///u",
-                          "http://h/u dir", "http://h/<u>", "http://h/u?x=1", "http://h/u#f",
-                          "http://h/../u", "http://h/./u", "http://h/a%2Fb", "http://h/a%zz",
-                          "http://h/a%", "http://h/\xC3\xA9", "http://h\\u"}) {
+  for (const char* bad :
+       {"ftp://h/u", "updates.example.com", "http://", "http:///u", "http://h/u dir",
+        "http://h/<u>", "http://h/u?x=1", "http://h/u#f", "http://h/../u", "http://h/./u",
+        "http://h/a%2Fb", "http://h/a%zz", "http://h/a%", "http://h/\xC3\xA9", "http://h\\u"}) {
     EXPECT_NE(BaseUrlProblem(bad), std::nullopt) << bad;
   }
   EXPECT_EQ(JoinArchiveUrl("http://h/u", "a.zip"), "http://h/u/a.zip");
@@ -182,9 +183,9 @@ TEST(ItemNames, RefusesWhatWindowsCannotHoldOrTheLauncherWouldMisplace) {
                            "\xE6\x97\xA5\xE6\x9C\xAC/a.txt", ".hidden", "a b/c"}) {
     EXPECT_EQ(ItemNameProblem(good), std::nullopt) << good;
   }
-  for (const char* bad : {"a\\b.txt", "c:x.txt", "x/a:b", "what?.txt", "a|b", "tab\t",
-                          "dir./f", "f ", "CON", "con.txt", "x/Nul.dat", "com1", "LPT9.log",
-                          "bad\xFF.txt", "\xC3"}) {
+  for (const char* bad :
+       {"a\\b.txt", "c:x.txt", "x/a:b", "what?.txt", "a|b", "tab\t", "dir./f", "f ", "CON",
+        "con.txt", "x/Nul.dat", "com1", "LPT9.log", "bad\xFF.txt", "\xC3"}) {
     EXPECT_NE(ItemNameProblem(bad), std::nullopt) << bad;
   }
   EXPECT_EQ(ItemNameProblem(std::string(259, 'a')), std::nullopt);
@@ -201,8 +202,9 @@ TEST(RecordedVersion, ReadsTheProfileAsWindowsDoes) {
   test::TempDir dir;
   const fs::path ini = dir.path() / "Config.ini";
 
-  WriteFile(ini, "[Other]\nFirstVersion=9\n[ version ]\n firstversion = \"7\" \nSecondVersion=12ab\n"
-                 "[VERSION]\nFirstVersion=8\n");
+  WriteFile(ini,
+            "[Other]\nFirstVersion=9\n[ version ]\n firstversion = \"7\" \nSecondVersion=12ab\n"
+            "[VERSION]\nFirstVersion=8\n");
   EXPECT_EQ(ReadRecordedVersion(ini), (VersionKey{7, 12}));
 
   // The form the launcher's own profile writer leaves on Windows: UTF-16LE with its mark.
@@ -271,8 +273,8 @@ TEST_F(TreeComparison, ArchivesAddedAndChangedFilesAndNewEmptyFolders) {
   const TreeChanges changes = Compare();
   EXPECT_TRUE(changes.problems.empty());
   EXPECT_EQ(ItemNames(changes),
-            (std::vector<std::string>{"Data/Empty/", "Data/Maps/new.map",
-                                      "empty/inner/innermost/", "grown.dat", "sized.dat"}));
+            (std::vector<std::string>{"Data/Empty/", "Data/Maps/new.map", "empty/inner/innermost/",
+                                      "grown.dat", "sized.dat"}));
   EXPECT_EQ(changes.added, 1u);
   EXPECT_EQ(changes.changed, 2u);
   EXPECT_EQ(changes.deleted, std::vector<std::string>{"gone/old.txt"});
@@ -358,9 +360,9 @@ class PublishTool : public ::testing::Test {
   }
 
   std::vector<std::string> Arguments(int first = 1, int second = 3) const {
-    return {"--site",  site_.string(),         "--url",           kBaseUrl,
-            "--first", std::to_string(first),  "--second",        std::to_string(second),
-            previous_.string(),                next_.string()};
+    return {"--site",           site_.string(),        "--url",    kBaseUrl,
+            "--first",          std::to_string(first), "--second", std::to_string(second),
+            previous_.string(), next_.string()};
   }
 
   static constexpr const char* kBaseUrl = "http://updates.example.com/updates";
@@ -382,10 +384,9 @@ TEST_F(PublishTool, InfoZipExtractsExactlyTheAddedAndChangedFiles) {
                       dir_.path());
   ASSERT_TRUE(unzip.started());
   ASSERT_EQ(unzip.Wait(std::chrono::seconds(60)), 0);
-  EXPECT_EQ(Snapshot(extracted), (std::map<std::string, std::string>{
-                                     {"Velmora.exe", "client 3"},
-                                     {"data", "<folder>"},
-                                     {"data/new.pak", "new"}}));
+  EXPECT_EQ(Snapshot(extracted),
+            (std::map<std::string, std::string>{
+                {"Velmora.exe", "client 3"}, {"data", "<folder>"}, {"data/new.pak", "new"}}));
   const auto seconds = [](const fs::path& path) {
     return std::chrono::floor<std::chrono::seconds>(
         std::chrono::file_clock::to_sys(fs::last_write_time(path)));
@@ -449,8 +450,7 @@ TEST_F(PublishTool, EachRefusalSaysWhyAndChangesNothing) {
   const auto with = [](std::size_t index, std::string value) {
     return [=](std::vector<std::string>& arguments) { arguments[index] = value; };
   };
-  const std::string malformedPage =
-      "<vlVersionList><Version>0000100000002a</vlVersionList>";
+  const std::string malformedPage = "<vlVersionList><Version>0000100000002a</vlVersionList>";
   const std::vector<Case> cases = {
       {"first version too wide", with(5, "100000"), 2, "--first takes a number from 0 to 99999"},
       {"second version too wide", with(7, "100000000"), 2,
@@ -472,8 +472,9 @@ TEST_F(PublishTool, EachRefusalSaysWhyAndChangesNothing) {
        "already exists; give --force"},
       {"entry exists",
        [&](auto&) {
-         Touch(page_, "<vlVersionList>\n<Version>0000100000003http://x/y.zip</Version>\n"
-                      "</vlVersionList>");
+         Touch(page_,
+               "<vlVersionList>\n<Version>0000100000003http://x/y.zip</Version>\n"
+               "</vlVersionList>");
        },
        1, "already has an entry for these versions (line 2)"},
       {"page without a list", [&](auto&) { Touch(page_, "<html>maintenance</html>"); }, 1,
@@ -555,7 +556,8 @@ TEST_F(PublishTool, WarnsAboutWhatPlayersKeepOrCannotReplace) {
   const RunResult run = Run(Arguments());
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.err.find("1 file(s) of the previous tree are not in the new one"),
-            std::string::npos) << run.err;
+            std::string::npos)
+      << run.err;
   EXPECT_NE(run.err.find("  data/old.pak\n"), std::string::npos);
   EXPECT_NE(run.err.find("Sys/Config.ini is in the update"), std::string::npos);
   EXPECT_NE(run.err.find("Tarvo.exe is in the update, but the running launcher cannot"),
@@ -596,8 +598,11 @@ TEST_F(PublishTool, TheCommandLineIsCheckedBeforeAnythingElse) {
   oneTree.pop_back();
   EXPECT_EQ(Run(oneTree).status, 2);
   EXPECT_EQ(Run({"--check", site_.string(), "--first", "1"}).status, 2);
-  std::vector<std::string> joined = {"--site=" + site_.string(), "--url=" + std::string(kBaseUrl),
-                                     "--first=1", "--second=3", previous_.string(),
+  std::vector<std::string> joined = {"--site=" + site_.string(),
+                                     "--url=" + std::string(kBaseUrl),
+                                     "--first=1",
+                                     "--second=3",
+                                     previous_.string(),
                                      next_.string()};
   EXPECT_EQ(Run(joined).status, 0);
 }
@@ -630,13 +635,12 @@ TEST_F(PublishTool, CheckReportsMissingAndMisnamedArchives) {
   std::string all;
   for (const auto& problem : problems) all += problem + "\n";
   EXPECT_EQ(problems.size(), 9u) << all;
-  const auto reported = [&](std::string_view text) {
-    return all.find(text) != std::string::npos;
-  };
+  const auto reported = [&](std::string_view text) { return all.find(text) != std::string::npos; };
   EXPECT_TRUE(reported("line 5, entry 0000100000005: archive name \"update5.zip\" does not begin"))
       << all;
-  EXPECT_TRUE(reported("line 6, entry 0000100000006: archive name \"0000100000006.rar\" does "
-                       "not end in .zip"))
+  EXPECT_TRUE(
+      reported("line 6, entry 0000100000006: archive name \"0000100000006.rar\" does "
+               "not end in .zip"))
       << all;
   EXPECT_TRUE(reported("line 7, entry 0000100000007: archive missing: " +
                        (site_ / "updates/0000100000007.zip").string()))

@@ -1,5 +1,9 @@
 #include "publish/command_line.h"
 
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
 #include "publish/archive_url.h"
 #include "publish/version_page.h"
 
@@ -55,8 +59,8 @@ Exit status: 0 done (--check: no problem); 1 refused, failed, or problems found;
 
 namespace {
 
-std::int32_t ParseVersionNumber(std::string_view option, std::string_view text,
-                                std::int32_t max, std::size_t width) {
+std::int32_t ParseVersionNumber(std::string_view option, std::string_view text, std::int32_t max,
+                                std::size_t width) {
   const std::string range = std::string(option) + " takes a number from 0 to " +
                             std::to_string(max) + " (" + std::to_string(width) +
                             " digits in the archive name), not \"" + std::string(text) + "\"";
@@ -111,6 +115,10 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
   std::vector<std::string> trees;
   bool force = false, dryRun = false, help = false;
 
+  const std::pair<std::string_view, std::optional<std::string>*> withValue[] = {
+      {"--first", &first}, {"--second", &second},     {"--site", &site},
+      {"--url", &url},     {"--archives", &archives}, {"--check", &check}};
+
   ArgumentReader reader(arguments);
   while (reader.Next()) {
     const std::string& option = reader.Current();
@@ -119,18 +127,11 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
     } else if (option == "--force" || option == "--dry-run") {
       if (reader.HasInlineValue()) throw UsageError(option + " takes no value");
       (option == "--force" ? force : dryRun) = true;
-    } else if (option == "--first") {
-      first = reader.Value();
-    } else if (option == "--second") {
-      second = reader.Value();
-    } else if (option == "--site") {
-      site = reader.Value();
-    } else if (option == "--url") {
-      url = reader.Value();
-    } else if (option == "--archives") {
-      archives = reader.Value();
-    } else if (option == "--check") {
-      check = reader.Value();
+    } else if (const auto valued =
+                   std::find_if(std::begin(withValue), std::end(withValue),
+                                [&](const auto& entry) { return entry.first == option; });
+               valued != std::end(withValue)) {
+      *valued->second = reader.Value();
     } else if (option.starts_with("-") && option != "-") {
       throw UsageError("unknown option " + option);
     } else {
@@ -159,8 +160,7 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
   command.kind = Command::Kind::kPublish;
   PublishOptions& publish = command.publish;
   publish.first = ParseVersionNumber("--first", *first, kMaxFirstVersion, kFirstVersionWidth);
-  publish.second =
-      ParseVersionNumber("--second", *second, kMaxSecondVersion, kSecondVersionWidth);
+  publish.second = ParseVersionNumber("--second", *second, kMaxSecondVersion, kSecondVersionWidth);
   publish.previous = trees[0];
   publish.next = trees[1];
   publish.site = *site;

@@ -18,9 +18,9 @@ enum class NodeKind { kFile, kDirectory };
 struct TreeNode {
   std::string name;  // relative, "/" between components, spelt as on disk
   NodeKind kind = NodeKind::kFile;
-  std::filesystem::path path;     // where it is on disk
-  std::uintmax_t size = 0;        // files only
-  std::int64_t modified = 0;      // last modification, seconds since 1970-01-01 00:00 UTC
+  std::filesystem::path path;  // where it is on disk
+  std::uintmax_t size = 0;     // files only
+  std::int64_t modified = 0;   // last modification, seconds since 1970-01-01 00:00 UTC
 };
 
 struct InstallationTree {

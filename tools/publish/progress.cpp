@@ -14,8 +14,8 @@ void Progress::Advance(std::uint64_t bytes, bool fileDone) {
   if (files_ - filesAtLine_ < kFilesPerLine && bytes_ - bytesAtLine_ < kBytesPerLine) return;
   filesAtLine_ = files_;
   bytesAtLine_ = bytes_;
-  out_ << what_ << ": " << files_ << " of " << totalFiles_ << " files, " << (bytes_ >> 20)
-       << " of " << (totalBytes_ >> 20) << " MiB" << std::endl;
+  out_ << what_ << ": " << files_ << " of " << totalFiles_ << " files, " << (bytes_ >> 20) << " of "
+       << (totalBytes_ >> 20) << " MiB" << std::endl;
 }
 
 }  // namespace tarvo::publish

@@ -11,8 +11,7 @@ namespace tarvo::publish {
 class Progress {
  public:
   // `what` names the work ("comparing", "archiving"); the totals are what the run will do.
-  Progress(std::ostream& out, std::string what, std::uint64_t totalFiles,
-           std::uint64_t totalBytes);
+  Progress(std::ostream& out, std::string what, std::uint64_t totalFiles, std::uint64_t totalBytes);
 
   // Counts `bytes` more of the current file, and the file itself when `fileDone` is set.
   void Advance(std::uint64_t bytes, bool fileDone);

@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "publish/archive_url.h"
+#include "publish/file_bytes.h"
 #include "publish/installation_tree.h"
 #include "publish/item_names.h"
 #include "publish/recorded_version.h"
@@ -63,21 +62,6 @@ void RequireFolder(const fs::path& folder, const std::string& what) {
   }
 }
 
-std::string ReadPage(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path.string());
-  std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw std::runtime_error("cannot read " + path.string());
-  return page;
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  file.close();
-  if (!file) throw std::runtime_error("cannot write " + path.string());
-}
-
 // The version list of the page, refused when the launcher would not read it as it reads.
 VersionList UsableVersionList(const std::string& page, const fs::path& pagePath) {
   VersionList list = ParseVersionList(page);
@@ -112,13 +96,17 @@ void CheckRecordedVersion(const InstallationTree& previous, const PublishOptions
   const VersionKey recorded = ReadRecordedVersion(config->second.path);
   if (recorded.first != options.first) {
     throw Refusal("the previous tree records FirstVersion " + std::to_string(recorded.first) +
-                  " in " + config->second.name + ", and players' launchers only download "
-                  "updates of the FirstVersion they have, not " + std::to_string(options.first));
+                  " in " + config->second.name +
+                  ", and players' launchers only download "
+                  "updates of the FirstVersion they have, not " +
+                  std::to_string(options.first));
   }
   if (options.second <= recorded.second) {
     throw Refusal("the previous tree records SecondVersion " + std::to_string(recorded.second) +
-                  " in " + config->second.name + ", and players' launchers only download "
-                  "updates with a greater one than that, not " + std::to_string(options.second));
+                  " in " + config->second.name +
+                  ", and players' launchers only download "
+                  "updates with a greater one than that, not " +
+                  std::to_string(options.second));
   }
 }
 
@@ -145,19 +133,73 @@ void WarnAboutChanges(const InstallationTree& next, const TreeChanges& changes,
   for (const TreeNode& item : changes.items) {
     const std::string key = FoldName(item.name);
     if (key == FoldName(kConfigName)) {
-      Warn(err, item.name + " is in the update: it replaces each player's copy, other settings "
-                "included, and the launcher then records versions " +
+      Warn(err, item.name +
+                    " is in the update: it replaces each player's copy, other settings "
+                    "included, and the launcher then records versions " +
                     std::to_string(options.first) + " and " + std::to_string(options.second) +
                     " in it");
     } else if (key == FoldName(kLauncherName)) {
-      Warn(err, item.name + " is in the update, but the running launcher cannot replace its "
-                "own executable: players keep the one they have");
+      Warn(err, item.name +
+                    " is in the update, but the running launcher cannot replace its "
+                    "own executable: players keep the one they have");
     }
   }
   if (changes.items.empty()) {
-    Warn(err, "nothing was added or changed: the archive holds no items, and installing it "
-              "only records the versions");
+    Warn(err,
+         "nothing was added or changed: the archive holds no items, and installing it "
+         "only records the versions");
   }
+}
+
+// Where the update goes on the site, and the page it is listed in.
+struct SiteTarget {
+  fs::path pagePath;
+  bool pageExists = false;
+  std::string page;
+  VersionList list;
+  bool replacing = false;  // the page lists these versions already
+  fs::path archivePath;
+  bool archiveExists = false;
+};
+
+// Refuses a site that cannot take the update: missing folders, a page without a usable list,
+// an archive or entry of these versions (unless forced).
+SiteTarget PrepareSiteTarget(const PublishOptions& options, const std::string& archiveName) {
+  RequireFolder(options.site, "the site folder");
+  const std::optional<fs::path> archives =
+      options.archives ? options.archives : SiteFileForUrl(options.site, options.baseUrl);
+  if (!archives) throw Refusal("the base URL's path does not lead into the site folder");
+  RequireFolder(*archives, options.archives ? "the archive folder"
+                                            : "the archive folder (the site folder followed by "
+                                              "the base URL's path; create it, or give "
+                                              "--archives)");
+
+  SiteTarget target;
+  target.pagePath = options.site / kPageName;
+  target.pageExists = fs::exists(fs::symlink_status(target.pagePath));
+  if (target.pageExists && !fs::is_regular_file(target.pagePath)) {
+    throw Refusal(target.pagePath.string() + " is not a file");
+  }
+  target.page = target.pageExists ? ReadFileBytes(target.pagePath) : NewVersionPage();
+  target.list = UsableVersionList(target.page, target.pagePath);
+  const VersionKey key{options.first, options.second};
+  const auto same = std::find_if(target.list.entries.begin(), target.list.entries.end(),
+                                 [&](const VersionEntry& e) { return e.key == key; });
+  target.replacing = same != target.list.entries.end();
+  if (target.replacing && !options.force) {
+    throw Refusal(target.pagePath.string() + " already has an entry for these versions (line " +
+                  std::to_string(same->line) + "); give --force to replace it");
+  }
+
+  target.archivePath = *archives / archiveName;
+  target.archiveExists = fs::exists(fs::symlink_status(target.archivePath));
+  if (target.archiveExists && !fs::is_regular_file(target.archivePath)) {
+    throw Refusal(target.archivePath.string() + " exists and is not a file");
+  }
+  if (target.archiveExists && !options.force) {
+    throw Refusal(target.archivePath.string() + " already exists; give --force to replace it");
+  }
+  return target;
 }
 
 int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err) {
@@ -170,41 +212,9 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
   if (fs::equivalent(options.previous, options.next)) {
     throw Refusal("the previous and the new tree are the same folder");
   }
-  RequireFolder(options.site, "the site folder");
-  const std::optional<fs::path> archivesFolder =
-      options.archives ? options.archives : SiteFileForUrl(options.site, options.baseUrl);
-  if (!archivesFolder) throw Refusal("the base URL's path does not lead into the site folder");
-  const fs::path& archives = *archivesFolder;
-  RequireFolder(archives, options.archives ? "the archive folder"
-                                           : "the archive folder (the site folder followed by "
-                                             "the base URL's path; create it, or give "
-                                             "--archives)");
-
-  // The page: an existing one must hold a list that the launcher reads as written.
-  const fs::path pagePath = options.site / kPageName;
-  const bool pageExists = fs::exists(fs::symlink_status(pagePath));
-  if (pageExists && !fs::is_regular_file(pagePath)) {
-    throw Refusal(pagePath.string() + " is not a file");
-  }
-  const std::string page = pageExists ? ReadPage(pagePath) : NewVersionPage();
-  const VersionList list = UsableVersionList(page, pagePath);
-  const VersionKey key{options.first, options.second};
-  const auto sameVersions = std::find_if(list.entries.begin(), list.entries.end(),
-                                         [&](const VersionEntry& e) { return e.key == key; });
-  const bool replacing = sameVersions != list.entries.end();
-  if (replacing && !options.force) {
-    throw Refusal(pagePath.string() + " already has an entry for these versions (line " +
-                  std::to_string(sameVersions->line) + "); give --force to replace it");
-  }
-
-  const fs::path archivePath = archives / archiveName;
-  const bool archiveExists = fs::exists(fs::symlink_status(archivePath));
-  if (archiveExists && !fs::is_regular_file(archivePath)) {
-    throw Refusal(archivePath.string() + " exists and is not a file");
-  }
-  if (archiveExists && !options.force) {
-    throw Refusal(archivePath.string() + " already exists; give --force to replace it");
-  }
+  const SiteTarget site = PrepareSiteTarget(options, archiveName);
+  const fs::path& pagePath = site.pagePath;
+  const fs::path& archivePath = site.archivePath;
 
   const InstallationTree previous = ScanInstallationTree(options.previous);
   const InstallationTree next = ScanInstallationTree(options.next);
@@ -222,13 +232,14 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
   }
   WarnAboutChanges(next, changes, options, err);
 
-  const std::string newPage = replacing ? ReplaceVersionEntries(page, list, key, entryText)
-                                        : AddVersionEntry(page, list, entryText);
-  const std::string entry =
-      std::string(kEntryOpenTag) + entryText + std::string(kEntryCloseTag);
+  const std::string newPage =
+      site.replacing
+          ? ReplaceVersionEntries(site.page, site.list, {options.first, options.second}, entryText)
+          : AddVersionEntry(site.page, site.list, entryText);
+  const std::string entry = std::string(kEntryOpenTag) + entryText + std::string(kEntryCloseTag);
   const std::size_t folders = changes.items.size() - changes.added - changes.changed;
-  const std::string summary = std::to_string(changes.items.size()) + " item(s): " +
-                              std::to_string(changes.added) + " file(s) added, " +
+  const std::string summary = std::to_string(changes.items.size()) +
+                              " item(s): " + std::to_string(changes.added) + " file(s) added, " +
                               std::to_string(changes.changed) + " changed, " +
                               std::to_string(folders) + " new empty folder(s)";
   if (options.dryRun) {
@@ -236,7 +247,7 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
     for (const TreeNode& item : changes.items) {
       out << "  " << item.name << (item.kind == NodeKind::kDirectory ? "/" : "") << "\n";
     }
-    out << "would " << (replacing ? "replace in " : "add to ") << pagePath.string() << ": "
+    out << "would " << (site.replacing ? "replace in " : "add to ") << pagePath.string() << ": "
         << entry << "\n";
     return 0;
   }
@@ -248,10 +259,10 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
     throw Refusal(tooLarge.what());
   }
   // Written where the page really is, so that a link to it stays a link.
-  const fs::path pageTarget = pageExists ? fs::canonical(pagePath) : pagePath;
+  const fs::path pageTarget = site.pageExists ? fs::canonical(pagePath) : pagePath;
   StagedFile stagedPage(pageTarget);
-  WriteBytes(stagedPage.path(), newPage);
-  if (pageExists) fs::permissions(stagedPage.path(), fs::status(pageTarget).permissions());
+  WriteFileBytes(stagedPage.path(), newPage);
+  if (site.pageExists) fs::permissions(stagedPage.path(), fs::status(pageTarget).permissions());
 
   const std::uintmax_t archiveBytes = fs::file_size(stagedArchive.path());
   stagedArchive.Commit();
@@ -260,13 +271,15 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
   } catch (...) {
     // A new archive that no entry names would only confuse the next run.
     std::error_code ignored;
-    if (!archiveExists) fs::remove(archivePath, ignored);
+    if (!site.archiveExists) fs::remove(archivePath, ignored);
     throw;
   }
   out << "wrote " << archivePath.string() << " (" << archiveBytes << " bytes) with " << summary
       << "\n";
-  out << (replacing ? "replaced in " : pageExists ? "added to " : "created ") << pagePath.string()
-      << ": " << entry << "\n";
+  out << (site.replacing    ? "replaced in "
+          : site.pageExists ? "added to "
+                            : "created ")
+      << pagePath.string() << ": " << entry << "\n";
   return 0;
 }
 

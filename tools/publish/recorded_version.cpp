@@ -1,13 +1,11 @@
 #include "publish/recorded_version.h"
 
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <sstream>
-#include <stdexcept>
 
 #include "common/decimal.h"
 #include "common/utf.h"
+#include "publish/file_bytes.h"
 #include "publish/item_names.h"
 
 namespace tarvo::publish {
@@ -18,10 +16,7 @@ namespace {
 constexpr std::size_t kMaxValueLength = 254;
 
 std::string FileText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path.string());
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw std::runtime_error("cannot read " + path.string());
+  std::string bytes = ReadFileBytes(path);
   if (bytes.starts_with("\xFF\xFE")) {
     std::u16string wide;
     for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {

@@ -1,12 +1,10 @@
 #include "publish/site_check.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <stdexcept>
 
 #include "publish/archive_url.h"
+#include "publish/file_bytes.h"
 #include "publish/item_names.h"
 #include "publish/version_page.h"
 
@@ -82,10 +80,7 @@ std::optional<fs::path> SiteFileForUrl(const fs::path& site, std::string_view ur
 
 std::vector<std::string> CheckSite(const fs::path& site, const std::optional<fs::path>& archives) {
   const fs::path pagePath = site / kPageName;
-  std::ifstream in(pagePath, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + pagePath.string());
-  const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw std::runtime_error("cannot read " + pagePath.string());
+  const std::string page = ReadFileBytes(pagePath);
 
   std::vector<std::string> problems;
   const VersionList list = ParseVersionList(page);
@@ -109,8 +104,7 @@ std::vector<std::string> CheckSite(const fs::path& site, const std::optional<fs:
     const auto [sameVersions, firstOfVersions] = byVersions.emplace(entry.key, &entry);
     if (!firstOfVersions) {
       problems.push_back(EntryLabel(entry) + ": the same versions as line " +
-                         std::to_string(sameVersions->second->line) +
-                         "; players download both");
+                         std::to_string(sameVersions->second->line) + "; players download both");
     }
     const std::string name = FoldName(ArchiveNameFromUrl(entry.Url()));
     if (name.empty()) continue;

@@ -61,8 +61,9 @@ uLong DosDateTime(std::int64_t seconds) {
 // An extended-timestamp block ("UT") holding the modification time only, in the same form for
 // the local header and the central directory.
 std::array<unsigned char, 9> TimestampBlock(std::int64_t seconds) {
-  const auto clamped = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::clamp<std::int64_t>(
-      seconds, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max())));
+  const auto clamped = static_cast<std::uint32_t>(static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(seconds, std::numeric_limits<std::int32_t>::min(),
+                               std::numeric_limits<std::int32_t>::max())));
   return {0x55,
           0x54,
           5,
@@ -92,8 +93,7 @@ void AddItem(ZipWriter& zip, const TreeNode& item, Progress& progress) {
   const int opened = zipOpenNewFileInZip4_64(
       zip.get(), name.c_str(), &info, timestamp.data(), timestamp.size(), timestamp.data(),
       timestamp.size(), nullptr, folder ? 0 : Z_DEFLATED, folder ? 0 : Z_DEFAULT_COMPRESSION, 0,
-      -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, kVersionMadeBy, kUtf8NamesFlag,
-      0);
+      -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, kVersionMadeBy, kUtf8NamesFlag, 0);
   if (opened != ZIP_OK) throw std::runtime_error("cannot add " + name + " to the archive");
 
   if (!folder) {

@@ -55,10 +55,9 @@ std::string_view VersionEntry::Url() const {
 
 VersionKey ReadVersionKey(std::string_view entryText) {
   const std::string_view first = entryText.substr(0, kFirstVersionWidth);
-  const std::string_view second =
-      entryText.size() > kFirstVersionWidth
-          ? entryText.substr(kFirstVersionWidth, kSecondVersionWidth)
-          : std::string_view();
+  const std::string_view second = entryText.size() > kFirstVersionWidth
+                                      ? entryText.substr(kFirstVersionWidth, kSecondVersionWidth)
+                                      : std::string_view();
   return {ReadField(first), ReadField(second)};
 }
 
@@ -145,8 +144,7 @@ std::string AddVersionEntry(std::string_view page, const VersionList& list,
   if (greater != list.entries.end()) {
     // Before that entry: on a line of its own when the entry starts its line.
     const std::size_t start = LineStartWithin(page, greater->begin, list.bodyBegin);
-    if (start != std::string_view::npos &&
-        IsBlank(page.substr(start, greater->begin - start))) {
+    if (start != std::string_view::npos && IsBlank(page.substr(start, greater->begin - start))) {
       const std::string_view indent = page.substr(start, greater->begin - start);
       return Spliced(page, start, std::string(indent) + entry + std::string(eol));
     }

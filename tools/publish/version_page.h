@@ -50,8 +50,8 @@ enum class ListState {
 
 struct VersionList {
   ListState state = ListState::kMissing;
-  std::size_t bodyBegin = 0;  // just past the page's first opening tag
-  std::size_t bodyEnd = 0;    // the page's first closing tag
+  std::size_t bodyBegin = 0;          // just past the page's first opening tag
+  std::size_t bodyEnd = 0;            // the page's first closing tag
   std::vector<VersionEntry> entries;  // in page order
   // Entry tags that do not pair up one after the other. The launcher pairs the first opening tag
   // with the first closing tag left in the list, so around such tags it reads other entries than
