@@ -580,8 +580,9 @@ TEST_F(PublishTool, ADryRunShowsTheItemsAndWritesNothing) {
 
 TEST_F(PublishTool, LargeTreesShowProgress) {
   for (int i = 0; i < 1100; ++i) {
-    WriteFile(next_ / "data" / ("f" + std::to_string(i)), "n");
-    if (i < 1050) WriteFile(previous_ / "data" / ("f" + std::to_string(i)), "o");
+    const std::string name = std::to_string(i) + ".dat";
+    WriteFile(next_ / "data" / name, "n");
+    if (i < 1050) WriteFile(previous_ / "data" / name, "o");
   }
   const RunResult run = Run(Arguments());
   ASSERT_EQ(run.status, 0) << run.err;

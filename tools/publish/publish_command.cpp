@@ -35,9 +35,10 @@ class Refusal : public std::runtime_error {
 // it was not.
 class StagedFile {
  public:
-  explicit StagedFile(fs::path target)
-      : target_(std::move(target)),
-        staged_(target_.parent_path() / ("." + target_.filename().string() + ".partial")) {}
+  explicit StagedFile(fs::path target) : target_(std::move(target)) {
+    staged_ = target_;
+    staged_.replace_filename(".").concat(target_.filename().string()).concat(".partial");
+  }
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
   ~StagedFile() {
