@@ -1,0 +1,174 @@
+#include "publish/command_line.h"
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+#include "publish/archive_url.h"
+#include "publish/version_page.h"
+
+namespace tarvo::publish {
+
+const std::string_view kUsageText =
+    R"(Usage:
+  tarvo-publish [options] --site DIR --url BASE_URL --first N --second M PREVIOUS NEW
+  tarvo-publish --check SITE_DIR [--archives DIR]
+  tarvo-publish --help
+
+Publishes one update of a Velmora installation for Tarvo. It writes the archive of every
+file that NEW adds or changes against PREVIOUS, named after the update's versions:
+NNNNNMMMMMMMM.zip, FirstVersion N in 5 digits and SecondVersion M in 8. It adds the entry
+"<Version>" NNNNNMMMMMMMM BASE_URL/NNNNNMMMMMMMM.zip "</Version>" (written without spaces)
+to the version list in SITE/zip.html, in version order. A missing zip.html is created; in
+an existing one every other byte is kept.
+
+  PREVIOUS          the installation as players have it now (an empty folder: everything)
+  NEW               the installation as this update leaves it
+  --site DIR        the update server's root folder, the one that serves /zip.html
+  --url BASE_URL    where players download archives from, such as
+                    http://updates.example.com/updates
+  --first N         FirstVersion of the update, 0 to 99999
+  --second M        SecondVersion of the update, 0 to 99999999
+  --archives DIR    the folder the archive is written to
+                    (default: SITE followed by the path of BASE_URL)
+  --force           replace an archive and an entry of the same versions
+  --dry-run         show what would be published, and write nothing
+
+Players' launchers download every entry that has their FirstVersion and a greater
+SecondVersion, and install what they downloaded at their next start. Therefore:
+  - when PREVIOUS holds Sys/Config.ini, N must equal its [VERSION] FirstVersion and M must
+    be greater than its SecondVersion (read as the launcher reads them; missing means 0);
+  - an archive cannot delete: files that NEW lacks stay on players' machines, and are
+    listed as warnings;
+  - the UpdateZip folder (pending downloads) of either tree is left out;
+  - every file is archived writable, with its modification time.
+
+Refused, with nothing written: numbers out of range, a malformed base URL, missing folders,
+a zip.html without a well-formed version list, an archive or an entry of the same versions
+(unless --force), names that Windows cannot hold, a file that becomes a folder or the other
+way round, an archive larger than players' launchers can download (2 GiB).
+
+  --check SITE_DIR  reads SITE_DIR/zip.html and reports every entry whose archive is
+                    missing (looked up by the URL's path under SITE_DIR, or by name in
+                    --archives DIR) or misnamed (not beginning with the entry's 13 digits,
+                    or not ending in .zip), and entries the launcher would misread
+
+Exit status: 0 done (--check: no problem); 1 refused, failed, or problems found;
+2 bad command line.
+)";
+
+namespace {
+
+std::int32_t ParseVersionNumber(std::string_view option, std::string_view text, std::int32_t max,
+                                std::size_t width) {
+  const std::string range = std::string(option) + " takes a number from 0 to " +
+                            std::to_string(max) + " (" + std::to_string(width) +
+                            " digits in the archive name), not \"" + std::string(text) + "\"";
+  if (text.empty()) throw UsageError(range);
+  std::int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') throw UsageError(range);
+    value = value * 10 + (c - '0');
+    if (value > max) throw UsageError(range);
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+// Walks the arguments, splitting "--option=value" into the option and its value.
+class ArgumentReader {
+ public:
+  explicit ArgumentReader(const std::vector<std::string>& arguments) : arguments_(arguments) {}
+
+  bool Next() {
+    if (index_ >= arguments_.size()) return false;
+    current_ = arguments_[index_++];
+    inlineValue_.reset();
+    if (current_.starts_with("--")) {
+      const std::size_t equals = current_.find('=');
+      if (equals != std::string::npos) {
+        inlineValue_ = current_.substr(equals + 1);
+        current_.erase(equals);
+      }
+    }
+    return true;
+  }
+  const std::string& Current() const { return current_; }
+  bool HasInlineValue() const { return inlineValue_.has_value(); }
+  std::string Value() {
+    if (inlineValue_) return *inlineValue_;
+    if (index_ >= arguments_.size()) throw UsageError(current_ + " needs a value");
+    return arguments_[index_++];
+  }
+
+ private:
+  const std::vector<std::string>& arguments_;
+  std::size_t index_ = 0;
+  std::string current_;
+  std::optional<std::string> inlineValue_;
+};
+
+}  // namespace
+
+Command ParseCommandLine(const std::vector<std::string>& arguments) {
+  Command command;
+  std::optional<std::string> first, second, site, url, check, archives;
+  std::vector<std::string> trees;
+  bool force = false, dryRun = false, help = false;
+
+  const std::pair<std::string_view, std::optional<std::string>*> withValue[] = {
+      {"--first", &first}, {"--second", &second},     {"--site", &site},
+      {"--url", &url},     {"--archives", &archives}, {"--check", &check}};
+
+  ArgumentReader reader(arguments);
+  while (reader.Next()) {
+    const std::string& option = reader.Current();
+    if (option == "--help" || option == "-h") {
+      help = true;
+    } else if (option == "--force" || option == "--dry-run") {
+      if (reader.HasInlineValue()) throw UsageError(option + " takes no value");
+      (option == "--force" ? force : dryRun) = true;
+    } else if (const auto valued =
+                   std::find_if(std::begin(withValue), std::end(withValue),
+                                [&](const auto& entry) { return entry.first == option; });
+               valued != std::end(withValue)) {
+      *valued->second = reader.Value();
+    } else if (option.starts_with("-") && option != "-") {
+      throw UsageError("unknown option " + option);
+    } else {
+      trees.push_back(option);
+    }
+  }
+
+  if (help) return command;
+  if (check) {
+    if (first || second || site || url || force || dryRun || !trees.empty()) {
+      throw UsageError("--check takes only a site folder and --archives");
+    }
+    command.kind = Command::Kind::kCheck;
+    command.check.site = *check;
+    if (archives) command.check.archives = *archives;
+    return command;
+  }
+
+  if (!site) throw UsageError("--site is missing");
+  if (!url) throw UsageError("--url is missing");
+  if (!first) throw UsageError("--first is missing");
+  if (!second) throw UsageError("--second is missing");
+  if (trees.size() != 2) throw UsageError("give two folders: PREVIOUS and NEW");
+  if (auto problem = BaseUrlProblem(*url)) throw UsageError(*problem + ": " + *url);
+
+  command.kind = Command::Kind::kPublish;
+  PublishOptions& publish = command.publish;
+  publish.first = ParseVersionNumber("--first", *first, kMaxFirstVersion, kFirstVersionWidth);
+  publish.second = ParseVersionNumber("--second", *second, kMaxSecondVersion, kSecondVersionWidth);
+  publish.previous = trees[0];
+  publish.next = trees[1];
+  publish.site = *site;
+  if (archives) publish.archives = *archives;
+  publish.baseUrl = *url;
+  publish.force = force;
+  publish.dryRun = dryRun;
+  return command;
+}
+
+}  // namespace tarvo::publish

@@ -1,0 +1,52 @@
+#pragma once
+// The command line of tarvo-publish.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvo::publish {
+
+struct PublishOptions {
+  std::filesystem::path previous;  // the installation as players have it now
+  std::filesystem::path next;      // the installation as the update makes it
+  std::filesystem::path site;      // the update server's root folder, holding zip.html
+  // Where the archive goes; by default the site folder followed by the base URL's path.
+  std::optional<std::filesystem::path> archives;
+  std::string baseUrl;
+  std::int32_t first = 0;
+  std::int32_t second = 0;
+  bool force = false;   // replace an archive and an entry of the same versions
+  bool dryRun = false;  // show what would be published; write nothing
+};
+
+struct CheckOptions {
+  std::filesystem::path site;
+  std::optional<std::filesystem::path> archives;
+};
+
+struct Command {
+  enum class Kind { kHelp, kPublish, kCheck };
+  Kind kind = Kind::kHelp;
+  PublishOptions publish;
+  CheckOptions check;
+};
+
+// A command line that cannot be run; the text says why.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads the arguments (without the program name). Options take their value as the next
+// argument or after "=". Throws UsageError.
+Command ParseCommandLine(const std::vector<std::string>& arguments);
+
+// What --help prints.
+extern const std::string_view kUsageText;
+
+}  // namespace tarvo::publish

@@ -1,0 +1,300 @@
+#include "publish/publish_command.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <stdexcept>
+
+#include "publish/archive_url.h"
+#include "publish/file_bytes.h"
+#include "publish/installation_tree.h"
+#include "publish/item_names.h"
+#include "publish/recorded_version.h"
+#include "publish/site_check.h"
+#include "publish/tree_changes.h"
+#include "publish/update_archive.h"
+#include "publish/version_page.h"
+
+namespace tarvo::publish {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Deleted files listed one by one before the rest is only counted.
+constexpr std::size_t kListedDeletions = 20;
+// The launcher's own executable; Windows does not let the running launcher replace it.
+constexpr std::string_view kLauncherName = "Tarvo.exe";
+
+// Input that is not published; the text says why.
+class Refusal : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A file written beside its place under a hidden name, moved there by Commit, and removed when
+// it was not.
+class StagedFile {
+ public:
+  explicit StagedFile(fs::path target) : target_(std::move(target)) {
+    staged_ = target_;
+    staged_.replace_filename(".").concat(target_.filename().string()).concat(".partial");
+  }
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+  ~StagedFile() {
+    std::error_code ignored;
+    if (!committed_) fs::remove(staged_, ignored);
+  }
+  const fs::path& path() const { return staged_; }
+  void Commit() {
+    fs::rename(staged_, target_);
+    committed_ = true;
+  }
+
+ private:
+  fs::path target_;
+  fs::path staged_;
+  bool committed_ = false;
+};
+
+void RequireFolder(const fs::path& folder, const std::string& what) {
+  if (!fs::is_directory(folder)) {
+    throw Refusal(what + " " + folder.string() + " is not an existing folder");
+  }
+}
+
+// The version list of the page, refused when the launcher would not read it as it reads.
+VersionList UsableVersionList(const std::string& page, const fs::path& pagePath) {
+  VersionList list = ParseVersionList(page);
+  if (list.state == ListState::kMissing) {
+    throw Refusal(pagePath.string() + " has no " + std::string(kListOpenTag) + " ... " +
+                  std::string(kListCloseTag) +
+                  " element; add one where the list belongs, or move the page away to have a "
+                  "new one made");
+  }
+  if (list.state == ListState::kClosedBeforeOpened) {
+    throw Refusal(pagePath.string() + ": the first " + std::string(kListCloseTag) +
+                  " comes before the first " + std::string(kListOpenTag) +
+                  ", so the launcher sees an empty list");
+  }
+  if (!list.faults.empty()) {
+    std::string message = pagePath.string() + ": the version list is not well-formed:";
+    for (const std::string& fault : list.faults) message += "\n  " + fault;
+    throw Refusal(message);
+  }
+  return list;
+}
+
+// Refuses versions that players with the previous tree would never download.
+void CheckRecordedVersion(const InstallationTree& previous, const PublishOptions& options,
+                          std::ostream& err) {
+  const auto config = previous.nodes.find(FoldName(kConfigName));
+  if (config == previous.nodes.end() || config->second.kind != NodeKind::kFile) {
+    err << "tarvo-publish: note: the previous tree has no " << kConfigName
+        << ", so the versions were not checked against it\n";
+    return;
+  }
+  const VersionKey recorded = ReadRecordedVersion(config->second.path);
+  if (recorded.first != options.first) {
+    throw Refusal("the previous tree records FirstVersion " + std::to_string(recorded.first) +
+                  " in " + config->second.name +
+                  ", and players' launchers only download "
+                  "updates of the FirstVersion they have, not " +
+                  std::to_string(options.first));
+  }
+  if (options.second <= recorded.second) {
+    throw Refusal("the previous tree records SecondVersion " + std::to_string(recorded.second) +
+                  " in " + config->second.name +
+                  ", and players' launchers only download "
+                  "updates with a greater one than that, not " +
+                  std::to_string(options.second));
+  }
+}
+
+void Warn(std::ostream& err, const std::string& text) {
+  err << "tarvo-publish: warning: " << text << "\n";
+}
+
+void WarnAboutChanges(const InstallationTree& next, const TreeChanges& changes,
+                      const PublishOptions& options, std::ostream& err) {
+  for (const std::string& skipped : next.skipped) Warn(err, "left out " + skipped);
+  if (next.hasPendingFolder) {
+    Warn(err, "left out " + std::string(kPendingFolder) + ", the folder of pending downloads");
+  }
+  if (!changes.deleted.empty()) {
+    Warn(err, std::to_string(changes.deleted.size()) +
+                  " file(s) of the previous tree are not in the new one; an archive cannot "
+                  "delete, so players keep them:");
+    const std::size_t listed = std::min(changes.deleted.size(), kListedDeletions);
+    for (std::size_t i = 0; i < listed; ++i) err << "  " << changes.deleted[i] << "\n";
+    if (listed < changes.deleted.size()) {
+      err << "  ... and " << changes.deleted.size() - listed << " more\n";
+    }
+  }
+  for (const TreeNode& item : changes.items) {
+    const std::string key = FoldName(item.name);
+    if (key == FoldName(kConfigName)) {
+      Warn(err, item.name +
+                    " is in the update: it replaces each player's copy, other settings "
+                    "included, and the launcher then records versions " +
+                    std::to_string(options.first) + " and " + std::to_string(options.second) +
+                    " in it");
+    } else if (key == FoldName(kLauncherName)) {
+      Warn(err, item.name +
+                    " is in the update, but the running launcher cannot replace its "
+                    "own executable: players keep the one they have");
+    }
+  }
+  if (changes.items.empty()) {
+    Warn(err,
+         "nothing was added or changed: the archive holds no items, and installing it "
+         "only records the versions");
+  }
+}
+
+// Where the update goes on the site, and the page it is listed in.
+struct SiteTarget {
+  fs::path pagePath;
+  bool pageExists = false;
+  std::string page;
+  VersionList list;
+  bool replacing = false;  // the page lists these versions already
+  fs::path archivePath;
+  bool archiveExists = false;
+};
+
+// Refuses a site that cannot take the update: missing folders, a page without a usable list,
+// an archive or entry of these versions (unless forced).
+SiteTarget PrepareSiteTarget(const PublishOptions& options, const std::string& archiveName) {
+  RequireFolder(options.site, "the site folder");
+  const std::optional<fs::path> archives =
+      options.archives ? options.archives : SiteFileForUrl(options.site, options.baseUrl);
+  if (!archives) throw Refusal("the base URL's path does not lead into the site folder");
+  RequireFolder(*archives, options.archives ? "the archive folder"
+                                            : "the archive folder (the site folder followed by "
+                                              "the base URL's path; create it, or give "
+                                              "--archives)");
+
+  SiteTarget target;
+  target.pagePath = options.site / kPageName;
+  target.pageExists = fs::exists(fs::symlink_status(target.pagePath));
+  if (target.pageExists && !fs::is_regular_file(target.pagePath)) {
+    throw Refusal(target.pagePath.string() + " is not a file");
+  }
+  target.page = target.pageExists ? ReadFileBytes(target.pagePath) : NewVersionPage();
+  target.list = UsableVersionList(target.page, target.pagePath);
+  const VersionKey key{options.first, options.second};
+  const auto same = std::find_if(target.list.entries.begin(), target.list.entries.end(),
+                                 [&](const VersionEntry& e) { return e.key == key; });
+  target.replacing = same != target.list.entries.end();
+  if (target.replacing && !options.force) {
+    throw Refusal(target.pagePath.string() + " already has an entry for these versions (line " +
+                  std::to_string(same->line) + "); give --force to replace it");
+  }
+
+  target.archivePath = *archives / archiveName;
+  target.archiveExists = fs::exists(fs::symlink_status(target.archivePath));
+  if (target.archiveExists && !fs::is_regular_file(target.archivePath)) {
+    throw Refusal(target.archivePath.string() + " exists and is not a file");
+  }
+  if (target.archiveExists && !options.force) {
+    throw Refusal(target.archivePath.string() + " already exists; give --force to replace it");
+  }
+  return target;
+}
+
+int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err) {
+  const std::string digits = FormatVersionDigits({options.first, options.second});
+  const std::string archiveName = digits + ".zip";
+  const std::string entryText = digits + JoinArchiveUrl(options.baseUrl, archiveName);
+
+  RequireFolder(options.previous, "the previous tree");
+  RequireFolder(options.next, "the new tree");
+  if (fs::equivalent(options.previous, options.next)) {
+    throw Refusal("the previous and the new tree are the same folder");
+  }
+  const SiteTarget site = PrepareSiteTarget(options, archiveName);
+  const fs::path& pagePath = site.pagePath;
+  const fs::path& archivePath = site.archivePath;
+
+  const InstallationTree previous = ScanInstallationTree(options.previous);
+  const InstallationTree next = ScanInstallationTree(options.next);
+  CheckRecordedVersion(previous, options, err);
+  const TreeChanges changes = CompareTrees(previous, next, err);
+  if (!changes.problems.empty()) {
+    std::string message = "this update cannot be published:";
+    for (const std::string& problem : changes.problems) message += "\n  " + problem;
+    throw Refusal(message);
+  }
+  for (const TreeNode& item : changes.items) {
+    if (item.size > kMaxItemBytes) {
+      throw Refusal(item.name + " is larger than an archive item can be (4 GiB)");
+    }
+  }
+  WarnAboutChanges(next, changes, options, err);
+
+  const std::string newPage =
+      site.replacing
+          ? ReplaceVersionEntries(site.page, site.list, {options.first, options.second}, entryText)
+          : AddVersionEntry(site.page, site.list, entryText);
+  const std::string entry = std::string(kEntryOpenTag) + entryText + std::string(kEntryCloseTag);
+  const std::size_t folders = changes.items.size() - changes.added - changes.changed;
+  const std::string summary = std::to_string(changes.items.size()) +
+                              " item(s): " + std::to_string(changes.added) + " file(s) added, " +
+                              std::to_string(changes.changed) + " changed, " +
+                              std::to_string(folders) + " new empty folder(s)";
+  if (options.dryRun) {
+    out << "would write " << archivePath.string() << " with " << summary << "\n";
+    for (const TreeNode& item : changes.items) {
+      out << "  " << item.name << (item.kind == NodeKind::kDirectory ? "/" : "") << "\n";
+    }
+    out << "would " << (site.replacing ? "replace in " : "add to ") << pagePath.string() << ": "
+        << entry << "\n";
+    return 0;
+  }
+
+  StagedFile stagedArchive(archivePath);
+  try {
+    WriteUpdateArchive(stagedArchive.path(), changes.items, err);
+  } catch (const ArchiveTooLarge& tooLarge) {
+    throw Refusal(tooLarge.what());
+  }
+  // Written where the page really is, so that a link to it stays a link.
+  const fs::path pageTarget = site.pageExists ? fs::canonical(pagePath) : pagePath;
+  StagedFile stagedPage(pageTarget);
+  WriteFileBytes(stagedPage.path(), newPage);
+  if (site.pageExists) fs::permissions(stagedPage.path(), fs::status(pageTarget).permissions());
+
+  const std::uintmax_t archiveBytes = fs::file_size(stagedArchive.path());
+  stagedArchive.Commit();
+  try {
+    stagedPage.Commit();
+  } catch (...) {
+    // A new archive that no entry names would only confuse the next run.
+    std::error_code ignored;
+    if (!site.archiveExists) fs::remove(archivePath, ignored);
+    throw;
+  }
+  out << "wrote " << archivePath.string() << " (" << archiveBytes << " bytes) with " << summary
+      << "\n";
+  out << (site.replacing    ? "replaced in "
+          : site.pageExists ? "added to "
+                            : "created ")
+      << pagePath.string() << ": " << entry << "\n";
+  return 0;
+}
+
+}  // namespace
+
+int RunPublish(const PublishOptions& options, std::ostream& out, std::ostream& err) {
+  try {
+    return Publish(options, out, err);
+  } catch (const Refusal& refusal) {
+    err << "tarvo-publish: " << refusal.what() << "\n";
+  } catch (const std::exception& failure) {
+    err << "tarvo-publish: failed: " << failure.what() << "\n";
+  }
+  return 1;
+}
+
+}  // namespace tarvo::publish

@@ -1,0 +1,121 @@
+#include "publish/site_check.h"
+
+#include <algorithm>
+#include <map>
+
+#include "publish/archive_url.h"
+#include "publish/file_bytes.h"
+#include "publish/item_names.h"
+#include "publish/version_page.h"
+
+namespace tarvo::publish {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string EntryLabel(const VersionEntry& entry) {
+  return "line " + std::to_string(entry.line) + ", entry " +
+         entry.text.substr(0, std::min(entry.text.size(), kVersionDigits));
+}
+
+bool IsDigits(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool IsPlainUrl(std::string_view url) {
+  return std::all_of(url.begin(), url.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte > 0x20 && byte < 0x7F;
+  });
+}
+
+// The problems of one entry: its fields, its archive name, its archive on the site.
+void CheckEntry(const VersionEntry& entry, const fs::path& site,
+                const std::optional<fs::path>& archives, std::vector<std::string>& problems) {
+  const std::string label = EntryLabel(entry);
+  const std::string_view digits = std::string_view(entry.text).substr(0, kVersionDigits);
+  if (digits.size() < kVersionDigits || !IsDigits(digits)) {
+    problems.push_back(label + ": does not begin with 13 digits; the launcher reads it as " +
+                       "first version " + std::to_string(entry.key.first) + ", second version " +
+                       std::to_string(entry.key.second));
+  }
+  const std::string_view url = entry.Url();
+  if (url.empty()) {
+    problems.push_back(label + ": no archive URL, so the launcher never downloads it");
+    return;
+  }
+  if (!IsPlainUrl(url)) {
+    problems.push_back(label + ": the archive URL holds white space or characters beyond ASCII");
+  }
+  const std::string_view name = ArchiveNameFromUrl(url);
+  if (!name.starts_with(digits)) {
+    problems.push_back(label + ": archive name \"" + std::string(name) +
+                       "\" does not begin with the entry's 13 digits, so installing it would "
+                       "record other versions");
+  }
+  if (!FoldName(name).ends_with(".zip")) {
+    problems.push_back(label + ": archive name \"" + std::string(name) +
+                       "\" does not end in .zip, so the launcher never installs it");
+  }
+  const std::optional<fs::path> file =
+      archives ? std::optional<fs::path>(*archives / fs::path(std::string(name)))
+               : SiteFileForUrl(site, url);
+  if (!file) {
+    problems.push_back(label + ": the archive URL's path does not lead into the site");
+  } else if (name.empty() || !fs::is_regular_file(*file)) {
+    problems.push_back(label + ": archive missing: " + file->string());
+  }
+}
+
+}  // namespace
+
+std::optional<fs::path> SiteFileForUrl(const fs::path& site, std::string_view url) {
+  const auto segments = UrlPathSegments(url);
+  if (!segments) return std::nullopt;
+  fs::path file = site;
+  for (const std::string& segment : *segments) file /= segment;
+  return file;
+}
+
+std::vector<std::string> CheckSite(const fs::path& site, const std::optional<fs::path>& archives) {
+  const fs::path pagePath = site / kPageName;
+  const std::string page = ReadFileBytes(pagePath);
+
+  std::vector<std::string> problems;
+  const VersionList list = ParseVersionList(page);
+  if (list.state == ListState::kMissing) {
+    problems.push_back(pagePath.string() + " has no " + std::string(kListOpenTag) + " ... " +
+                       std::string(kListCloseTag) + " element");
+    return problems;
+  }
+  if (list.state == ListState::kClosedBeforeOpened) {
+    problems.push_back(pagePath.string() + ": the first " + std::string(kListCloseTag) +
+                       " comes before the first " + std::string(kListOpenTag) +
+                       ", so the launcher sees an empty list");
+    return problems;
+  }
+  problems.insert(problems.end(), list.faults.begin(), list.faults.end());
+
+  std::map<VersionKey, const VersionEntry*> byVersions;
+  std::map<std::string, const VersionEntry*> byName;
+  for (const VersionEntry& entry : list.entries) {
+    CheckEntry(entry, site, archives, problems);
+    const auto [sameVersions, firstOfVersions] = byVersions.emplace(entry.key, &entry);
+    if (!firstOfVersions) {
+      problems.push_back(EntryLabel(entry) + ": the same versions as line " +
+                         std::to_string(sameVersions->second->line) + "; players download both");
+    }
+    const std::string name = FoldName(ArchiveNameFromUrl(entry.Url()));
+    if (name.empty()) continue;
+    const auto [sameName, firstOfName] = byName.emplace(name, &entry);
+    if (!firstOfName) {
+      problems.push_back(EntryLabel(entry) + ": the same archive name as line " +
+                         std::to_string(sameName->second->line) +
+                         "; both downloads would be stored in one file");
+    }
+  }
+  return problems;
+}
+
+}  // namespace tarvo::publish

@@ -1,0 +1,31 @@
+#pragma once
+// Checking an update site: does every entry of its version list lead to an archive that
+// players' launchers will store and install under the entry's versions?
+
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvo::publish {
+
+// The page the launcher fetches from the update server's root.
+inline constexpr std::string_view kPageName = "zip.html";
+
+// The file that `url` names on a site whose root folder is `site`: the URL's path under that
+// folder. Nothing when the URL's path does not lead into the site (see UrlPathSegments).
+std::optional<std::filesystem::path> SiteFileForUrl(const std::filesystem::path& site,
+                                                    std::string_view url);
+
+// Reads `site`/zip.html and returns one text per problem found (empty when there is none): no
+// readable version list; entry tags that do not pair up; entries without 13 digits or without
+// an archive URL; archive names that do not begin with the entry's 13 digits or do not end in
+// ".zip"; archives missing from the site (looked up by URL path, or by name in `archives` when
+// given); two entries with the same versions or the same archive name.
+// Throws std::runtime_error when the page cannot be read.
+std::vector<std::string> CheckSite(const std::filesystem::path& site,
+                                   const std::optional<std::filesystem::path>& archives);
+
+}  // namespace tarvo::publish
