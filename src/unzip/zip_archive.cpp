@@ -74,13 +74,18 @@ void ZipReader::CloseEntry() {
 }
 
 bool GoToZipItem(ZipReader& reader, std::int32_t index) {
+  if (index >= reader.unreachableFrom) return false;
   if (reader.currentIndex < 0 || index < reader.currentIndex) {
     reader.currentIndex = -1;
-    if (unzGoToFirstFile(reader.archive) != UNZ_OK) return false;
+    if (unzGoToFirstFile(reader.archive) != UNZ_OK) {
+      reader.unreachableFrom = 0;
+      return false;
+    }
     reader.currentIndex = 0;
   }
   while (reader.currentIndex < index) {
     if (unzGoToNextFile(reader.archive) != UNZ_OK) {
+      reader.unreachableFrom = reader.currentIndex + 1;
       reader.currentIndex = -1;
       return false;
     }

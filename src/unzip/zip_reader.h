@@ -4,6 +4,7 @@
 #include <minizip/unzip.h>
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 
 #include "unzip/zip_archive.h"
@@ -40,11 +41,15 @@ struct ZipReader {
   std::int32_t count = 0;
   // The index of minizip's current entry; -1 after a failed step, when it is not known.
   std::int32_t currentIndex = 0;
+  // The first index whose record could not be reached. Records are found one after the other,
+  // so nothing from there on can be: asking again fails at once instead of stepping through
+  // every record before it each time.
+  std::int32_t unreachableFrom = std::numeric_limits<std::int32_t>::max();
 };
 
 // Makes item `index` (0 <= index < count) minizip's current entry, stepping forward only and
 // starting again from the first entry for an earlier index. False when a record on the way
-// cannot be read.
+// cannot be read, then or before.
 bool GoToZipItem(ZipReader& reader, std::int32_t index);
 
 // Fills `item` with the record of item `index` (0 <= index < count) from the cache or from

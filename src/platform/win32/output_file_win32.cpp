@@ -28,6 +28,11 @@ COutputFile::~COutputFile() = default;
 
 bool COutputFile::Create(const char16_t* path, DWORD attributes) {
   Close();
+  // Windows refuses to replace a read-only file; Wine run by root would replace it.
+  const ::DWORD existing = ::GetFileAttributesW(Wide(path));
+  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) != 0) {
+    return false;
+  }
   attributes &= FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                 FILE_ATTRIBUTE_ARCHIVE;
   const HANDLE handle = CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
