@@ -1,0 +1,32 @@
+#include "unzip/create_directory_chain.h"
+
+#include <string>
+
+#include "platform/files.h"
+#include "unzip/zip_item_name.h"
+
+namespace tarvo {
+
+namespace {
+
+void CreateIfMissing(const std::u16string& path) {
+  if (!PathFileExistsW(path.c_str())) CreateDirectoryW(path.c_str());
+}
+
+}  // namespace
+
+void CreateDirectoryChain(const char16_t* base, std::u16string_view path) {
+  std::u16string full = base != nullptr ? std::u16string(base) : std::u16string();
+  if (base != nullptr) CreateIfMissing(full);
+  const std::size_t baseLength = full.size();
+  // Outer folders first; a path that ends in a separator names its last folder twice, and the
+  // second time it exists already.
+  for (std::size_t i = 1; i <= path.size(); ++i) {
+    if (i == path.size() || IsZipPathSeparator(path[i])) {
+      full.replace(baseLength, std::u16string::npos, path.substr(0, i));
+      CreateIfMissing(full);
+    }
+  }
+}
+
+}  // namespace tarvo

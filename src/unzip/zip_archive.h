@@ -1,0 +1,78 @@
+#pragma once
+// Reading zip archives and extracting their items: a small handle-based interface.
+//
+// The calling order it is built for: make the wanted extraction root the current directory;
+// ZipOpenArchive; ZipGetItem(-1) for the count; for each index upwards ZipGetItem and then
+// ZipExtractItem with the name from that item; ZipCloseArchive. One thread uses a handle from
+// open to close. No function throws.
+
+#include <cstdint>
+
+namespace tarvo {
+
+struct ZipReader;
+// An open archive; null stands for none, and every operation given null returns ZIP_ERR_ARGS.
+using ZipHandle = ZipReader*;
+
+// What an operation reports.
+using ZipResult = std::uint32_t;
+inline constexpr ZipResult ZIP_OK = 0;
+// The output file cannot be created, or the name given for it cannot be used.
+inline constexpr ZipResult ZIP_ERR_FILE = 0x200;
+// Writing the output file failed.
+inline constexpr ZipResult ZIP_ERR_WRITE = 0x400;
+// The item's record cannot be read, or its local header does not match it.
+inline constexpr ZipResult ZIP_ERR_CORRUPT = 0x700;
+// The item's local extra field cannot be read in full.
+inline constexpr ZipResult ZIP_ERR_READ = 0x800;
+// The check byte of an encrypted item does not match (it is read with the empty password).
+inline constexpr ZipResult ZIP_ERR_PASSWORD = 0x1000;
+// Null handle, or an index out of range.
+inline constexpr ZipResult ZIP_ERR_ARGS = 0x10000;
+// The item's data cannot be read or inflated to its end, or does not match its CRC-32.
+inline constexpr ZipResult ZIP_ERR_DATA = 0x5000000;
+
+inline constexpr int kZipNameSize = 260;
+
+// One item of an archive, as ZipGetItem describes it. Times count 100-nanosecond intervals
+// since 1601-01-01 UTC; 0 means unknown.
+struct ZipItem {
+  // Position in the central directory from 0; for the query with index -1, the item count.
+  std::int32_t index;
+  // The item's name, cleaned of drive letters, leading separators and "..\" prefixes.
+  char16_t name[kZipNameSize];
+  // FILE_ATTRIBUTE_READONLY, _HIDDEN, _SYSTEM, _DIRECTORY and _ARCHIVE bits only.
+  std::uint32_t attributes;
+  std::uint64_t accessTime;
+  std::uint64_t creationTime;
+  std::uint64_t modificationTime;
+  std::uint32_t compressedSize;
+  std::uint32_t uncompressedSize;
+};
+
+// Opens the archive at `path` (UTF-16, absolute or relative to the current directory) for
+// reading; other processes may read it meanwhile. The current directory becomes the
+// extraction root for good. Returns null when the file cannot be opened or is not a
+// single-disk zip archive.
+ZipHandle ZipOpenArchive(const char16_t* path) noexcept;
+
+// Fills `item` with the record of item `index`, or with the item count (in `index`, all else
+// empty) for index -1. On any failure `item` keeps what it held. Returns ZIP_OK,
+// ZIP_ERR_ARGS (null handle or item, index below -1 or not below the count), ZIP_ERR_CORRUPT
+// (unreadable record, name that is not valid UTF-8 or does not fit `name`, local header that
+// does not match, compression other than stored or deflated) or ZIP_ERR_READ.
+ZipResult ZipGetItem(ZipHandle handle, std::int32_t index, ZipItem* item) noexcept;
+
+// Writes item `index` to `name`: relative to the extraction root, or absolute. A directory
+// item becomes a chain of directories; a file item a file with the item's data, attributes
+// and times, replacing a file that stands there. Names with a ".." component or a device name
+// (CON, NUL, COM1...), and paths that do not fit 260 code units, are refused with ZIP_ERR_FILE
+// before anything is created. Returns ZIP_OK or a ZIP_ERR_ code; after a failure once the file
+// exists it stays as far as it was written, without the item's times.
+ZipResult ZipExtractItem(ZipHandle handle, std::int32_t index, const char16_t* name) noexcept;
+
+// Closes the archive and frees the handle, which is invalid afterwards. ZIP_OK, or
+// ZIP_ERR_ARGS for a null handle.
+ZipResult ZipCloseArchive(ZipHandle handle) noexcept;
+
+}  // namespace tarvo

@@ -1,0 +1,91 @@
+#include "unzip/zip_item_name.h"
+
+#include <algorithm>
+#include <array>
+
+#include "common/utf.h"
+
+namespace tarvo {
+
+namespace {
+
+char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c; }
+
+bool IsUpLevelComponent(std::u16string_view component) {
+  const auto dots = std::count(component.begin(), component.end(), u'.');
+  return dots >= 2 && std::all_of(component.begin(), component.end(),
+                                  [](char16_t c) { return c == u'.' || c == u' '; });
+}
+
+bool IsDeviceComponent(std::u16string_view component) {
+  // Windows opens the device for "NUL", "nul.txt" and "NUL .x" alike.
+  component = component.substr(0, component.find(u'.'));
+  while (!component.empty() && component.back() == u' ') component.remove_suffix(1);
+  std::u16string upper(component);
+  std::transform(upper.begin(), upper.end(), upper.begin(), AsciiUpper);
+  static constexpr std::array<std::u16string_view, 6> kNames = {u"CON", u"PRN",    u"AUX",
+                                                                u"NUL", u"CONIN$", u"CONOUT$"};
+  if (std::find(kNames.begin(), kNames.end(), upper) != kNames.end()) return true;
+  if (upper.size() != 4 || (upper.compare(0, 3, u"COM") != 0 && upper.compare(0, 3, u"LPT") != 0)) {
+    return false;
+  }
+  const char16_t digit = upper[3];
+  return (digit >= u'1' && digit <= u'9') || digit == u'\u00B9' || digit == u'\u00B2' ||
+         digit == u'\u00B3';
+}
+
+}  // namespace
+
+bool IsAbsoluteZipPath(std::u16string_view path) {
+  return (!path.empty() && IsZipPathSeparator(path[0])) || (path.size() >= 2 && path[1] == u':');
+}
+
+bool DecodeZipItemName(std::string_view raw, std::size_t maxUnits, std::u16string* name) {
+  if (raw.find('\0') != std::string_view::npos) return false;
+  std::u16string decoded = Utf8ToUtf16(raw);
+  // Valid UTF-8 is exactly what survives the way there and back.
+  if (decoded.size() > maxUnits || Utf16ToUtf8(decoded) != raw) return false;
+  *name = std::move(decoded);
+  return true;
+}
+
+std::u16string CleanZipItemName(std::u16string name) {
+  static constexpr std::array<std::u16string_view, 4> kUpLevels = {u"\\..\\", u"\\../", u"/../",
+                                                                   u"/..\\"};
+  for (;;) {
+    if (name.size() >= 2 && name[1] == u':') {
+      name.erase(0, 2);
+      continue;
+    }
+    if (!name.empty() && IsZipPathSeparator(name[0])) {
+      name.erase(0, 1);
+      continue;
+    }
+    // Each pattern is searched in the whole name, in this order, and cut at its first
+    // occurrence, even when a later pattern stands earlier in the name.
+    bool cut = false;
+    for (const std::u16string_view pattern : kUpLevels) {
+      const std::size_t at = name.find(pattern);
+      if (at != std::u16string::npos) {
+        name.erase(0, at + pattern.size());
+        cut = true;
+        break;
+      }
+    }
+    if (!cut) return name;
+  }
+}
+
+bool IsExtractablePath(std::u16string_view path) {
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = start;
+    while (end < path.size() && !IsZipPathSeparator(path[end])) ++end;
+    const std::u16string_view component = path.substr(start, end - start);
+    if (IsUpLevelComponent(component) || IsDeviceComponent(component)) return false;
+    if (end >= path.size()) return true;
+    start = end + 1;
+  }
+}
+
+}  // namespace tarvo

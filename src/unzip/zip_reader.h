@@ -1,0 +1,60 @@
+#pragma once
+// The state behind a ZipHandle, shared by reading records and extracting items.
+
+#include <minizip/unzip.h>
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+
+#include "unzip/zip_archive.h"
+#include "unzip/zip_archive_file.h"
+#include "unzip/zip_item_stream.h"
+
+namespace tarvo {
+
+// Bytes of the buffer that extraction streams an item through.
+inline constexpr std::uint32_t kZipOutputBufferSize = 16384;
+
+struct ZipReader {
+  ZipReader() = default;
+  ZipReader(const ZipReader&) = delete;
+  ZipReader& operator=(const ZipReader&) = delete;
+  // Closes an entry still open for reading, then the archive and its file.
+  ~ZipReader();
+
+  // Closes the entry open for reading, if any.
+  void CloseEntry();
+
+  // Declared first: minizip reads through it until the archive is closed.
+  ZipArchiveFile file;
+  unzFile archive = nullptr;
+  // The last record ZipGetItem produced for an index of 0 or more; cachedIndex -1 when none.
+  ZipItem cachedItem{};
+  std::int32_t cachedIndex = -1;
+  // Made by the first file extraction, kept until the archive is closed.
+  std::unique_ptr<std::uint8_t[]> outputBuffer;
+  std::unique_ptr<ZipItemStream> entry;
+  // The current directory at open time, ending in a separator; empty when it could not be
+  // had or did not fit, and then only absolute names can be extracted.
+  std::u16string root;
+  std::int32_t count = 0;
+  // The index of minizip's current entry; -1 after a failed step, when it is not known.
+  std::int32_t currentIndex = 0;
+  // The first index whose record could not be reached. Records are found one after the other,
+  // so nothing from there on can be: asking again fails at once instead of stepping through
+  // every record before it each time.
+  std::int32_t unreachableFrom = std::numeric_limits<std::int32_t>::max();
+};
+
+// Makes item `index` (0 <= index < count) minizip's current entry, stepping forward only and
+// starting again from the first entry for an earlier index. False when a record on the way
+// cannot be read, then or before.
+bool GoToZipItem(ZipReader& reader, std::int32_t index);
+
+// Fills `item` with the record of item `index` (0 <= index < count) from the cache or from
+// the archive, and caches it. On failure `item` and the cache keep what they held. Returns
+// ZIP_OK, ZIP_ERR_CORRUPT or ZIP_ERR_READ.
+ZipResult ReadZipItem(ZipReader& reader, std::int32_t index, ZipItem* item);
+
+}  // namespace tarvo

@@ -1,0 +1,84 @@
+// What extraction means on POSIX, where files have modes instead of attributes, links exist,
+// and an open archive can be cut short under the reader.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <filesystem>
+
+#include "platform/output_file.h"
+#include "support/test_support.h"
+#include "support/zip_builder.h"
+#include "unzip/zip_archive.h"
+
+namespace tarvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct OpenArchive {
+  test::TempDir dir;
+  ZipHandle zip = nullptr;
+  explicit OpenArchive(const std::vector<test::ZipEntry>& entries) {
+    test::WriteFile(dir.path() / "a.zip", test::BuildZip(entries));
+    const fs::path saved = fs::current_path();
+    fs::current_path(dir.path());
+    zip = ZipOpenArchive(test::CoreText(dir.path() / "a.zip").c_str());
+    fs::current_path(saved);
+  }
+  ~OpenArchive() { ZipCloseArchive(zip); }
+};
+
+TEST(PosixUnzip, TheCachedRecordIsServedWithoutReadingTheArchive) {
+  // Data long enough that the second record does not stay in a read buffer.
+  OpenArchive archive({{.name = "dir/",
+                        .data = std::string(20000, 'd'),
+                        .method = 0,
+                        .externalAttributes = 0x41ED0000},
+                       {.name = "f"}});
+  ZipItem item{};
+  ASSERT_EQ(ZipGetItem(archive.zip, 0, &item), ZIP_OK);
+  fs::resize_file(archive.dir.path() / "a.zip", 0);  // the open file is now empty
+  item = ZipItem{};
+  EXPECT_EQ(ZipGetItem(archive.zip, 0, &item), ZIP_OK);
+  EXPECT_EQ(std::u16string(item.name), u"dir/");
+  EXPECT_EQ(ZipGetItem(archive.zip, 1, &item), ZIP_ERR_CORRUPT);
+  EXPECT_EQ(ZipExtractItem(archive.zip, 0, u"dir/"), ZIP_OK);
+  EXPECT_TRUE(fs::is_directory(archive.dir.path() / "dir"));
+}
+
+TEST(PosixUnzip, LinksBecomePlainFilesAndReadOnlyClearsEveryWriteBit) {
+  OpenArchive archive(
+      {{.name = "link", .data = "/etc/passwd", .externalAttributes = 0xA1FF0000},
+       {.name = "ro", .data = "r", .externalAttributes = 0x81B60000 & ~0x00800000u}});
+  EXPECT_EQ(ZipExtractItem(archive.zip, 0, u"link"), ZIP_OK);
+  EXPECT_EQ(ZipExtractItem(archive.zip, 1, u"ro"), ZIP_OK);
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(archive.dir.path() / "link")));
+  EXPECT_EQ(test::ReadFile(archive.dir.path() / "link"), "/etc/passwd");
+  struct stat st {};
+  ASSERT_EQ(stat((archive.dir.path() / "ro").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u);
+}
+
+TEST(PosixUnzip, LocalTimesAreShiftedByTheZoneOffsetInForce) {
+  const char* saved = getenv("TZ");
+  const std::string previous = saved ? saved : "";
+  setenv("TZ", "XST-5", 1);  // five hours east of UTC, all year
+  tzset();
+  std::uint64_t utc = 0;
+  const std::uint64_t local = 128840950420000000;
+  EXPECT_TRUE(LocalFileTimeToFileTime(local, &utc));
+  EXPECT_EQ(local - utc, 5ull * 3600 * 10000000);
+  EXPECT_FALSE(LocalFileTimeToFileTime(0, &utc));
+  if (saved) {
+    setenv("TZ", previous.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+}
+
+}  // namespace
+}  // namespace tarvo

@@ -1,0 +1,509 @@
+// The zip reader and extraction: names, attributes and times of items, damaged archives, and
+// what extraction writes (and never writes) to disk.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "common/utf.h"
+#include "platform/files.h"
+#include "platform/output_file.h"
+#include "support/test_support.h"
+#include "support/zip_builder.h"
+#include "unzip/zip_archive.h"
+#include "unzip/zip_item_attributes.h"
+#include "unzip/zip_item_name.h"
+#include "unzip/zip_item_times.h"
+
+namespace tarvo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::BuildZip;
+using test::ZipEntry;
+
+constexpr std::uint64_t kDosExampleLocal = 128840950420000000;  // 2009-04-13 11:17:22
+
+// An archive handle that closes itself.
+struct Archive {
+  ZipHandle handle = nullptr;
+  Archive() = default;
+  Archive(const Archive&) = delete;
+  ~Archive() {
+    if (handle) ZipCloseArchive(handle);
+  }
+  operator ZipHandle() const { return handle; }
+};
+
+// A temporary folder with the archive "a.zip" and the extraction root "root" in it.
+struct Sandbox {
+  test::TempDir dir;
+  fs::path root = dir.path() / "root";
+  fs::path archive = dir.path() / "a.zip";
+  Archive zip;
+
+  Sandbox() { fs::create_directory(root); }
+  // Writes `bytes` as the archive and opens it with the root as the current directory.
+  ZipHandle Open(const std::string& bytes) {
+    test::WriteFile(archive, bytes);
+    const fs::path saved = fs::current_path();
+    fs::current_path(root);
+    zip.handle = ZipOpenArchive(test::CoreText(archive).c_str());
+    fs::current_path(saved);
+    return zip.handle;
+  }
+  // Extracts every item in the installer's order; the results by the name each item got.
+  std::map<std::u16string, ZipResult> ExtractAll() {
+    std::map<std::u16string, ZipResult> results;
+    ZipItem item{};
+    ZipGetItem(zip, -1, &item);
+    for (std::int32_t i = 0, count = item.index; i < count; ++i) {
+      ZipGetItem(zip, i, &item);
+      results[item.name] = ZipExtractItem(zip, i, item.name);
+    }
+    return results;
+  }
+  // Every path below the sandbox folder, relative to it.
+  std::set<std::string> Tree() const {
+    std::set<std::string> paths;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
+      paths.insert(fs::relative(entry.path(), dir.path()).generic_string());
+    }
+    return paths;
+  }
+};
+
+std::uint64_t WriteTime(const fs::path& path) {
+  const auto utc = std::chrono::file_clock::to_sys(fs::last_write_time(path));
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(utc.time_since_epoch());
+  return static_cast<std::uint64_t>(ns.count() / 100) + 116444736000000000;
+}
+
+std::uint64_t FromUnixSeconds(std::int64_t seconds) {
+  return static_cast<std::uint64_t>(seconds + 11644473600) * 10000000;
+}
+
+TEST(ZipItemName, CleaningDropsDrivesLeadingSeparatorsAndUpLevelPrefixes) {
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"C:\\games\\a.txt", u"games\\a.txt"},
+      {u"/etc/x", u"etc/x"},
+      {u"\\\\srv\\share\\f", u"srv\\share\\f"},
+      {u"a/../b.txt", u"b.txt"},
+      {u"a\\..\\b/../c", u"c"},
+      {u"dir/..\\f", u"f"},
+      {u"x:y:z", u"z"},
+      {u"C:", u""},
+      {u"a/..", u"a/.."},
+      {u"a/../../x", u"../x"},
+      {u"/../x", u"../x"},
+      {u"a/../b\\..\\c", u"c"},
+      // "\..\" is looked for before "/..\", even where that stands earlier.
+      {u"a/..\\..\\b", u"b"},
+      {u"ab:c", u"ab:c"}};
+  for (const auto& [raw, cleaned] : cases) {
+    EXPECT_EQ(CleanZipItemName(raw), cleaned) << Utf16ToUtf8(raw);
+  }
+}
+
+TEST(ZipItemName, NamesThatAreNotValidUtf8OrTooLongAreRefusedNotCut) {
+  std::u16string name;
+  EXPECT_TRUE(DecodeZipItemName("d\xC3\xA9j\xC3\xA0/\xE2\x82\xAC.txt", 259, &name));
+  EXPECT_EQ(name, u"d\u00e9j\u00e0/\u20ac.txt");
+  for (const std::string& bad : {std::string("caf\xE9.txt"), std::string("a\0b", 3),
+                                 std::string("\xC0\xAF"), std::string("\xED\xA0\x80")}) {
+    EXPECT_FALSE(DecodeZipItemName(bad, 259, &name));
+  }
+  EXPECT_TRUE(DecodeZipItemName(std::string(259, 'a'), 259, &name));
+  EXPECT_FALSE(DecodeZipItemName(std::string(260, 'a'), 259, &name));
+}
+
+TEST(ZipItemName, PathsLeadingUpOrToDevicesAreNotExtractable) {
+  for (const std::u16string path :
+       {u"../x", u"..\\x", u"..", u"a/..", u"a\\..\\..\\x", u"...", u"a/.. /b", u"NUL",
+        u"dir/com1.txt", u"Con", u"lpt9.log", u"AUX .x", u"conout$"}) {
+    EXPECT_FALSE(IsExtractablePath(path)) << Utf16ToUtf8(path);
+  }
+  for (const std::u16string path :
+       {u"a..b", u".hidden", u"a/./b", u"..a", u"com10", u"console", u"C:\\x\\y.txt", u""}) {
+    EXPECT_TRUE(IsExtractablePath(path)) << Utf16ToUtf8(path);
+  }
+}
+
+TEST(ZipAttributes, DosHostsKeepDosBitsOtherHostsAreReadFromTheUnixMode) {
+  const struct {
+    std::uint16_t madeBy;
+    std::uint32_t external, attributes;
+  } cases[] = {{0x0314, 0x41ED0000, 0x30}, {0x0314, 0x81A40000, 0x20}, {0x0314, 0x81240000, 0x21},
+               {0x0014, 0x21, 0x21},       {0x0014, 0x16, 0x16},       {0x0A14, 0x20, 0x21},
+               {0x0B14, 0xFFFFFFFF, 0x37}, {0x0714, 0x08, 0x00},       {0x0E14, 0x01, 0x01}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(MapZipAttributes(c.madeBy, c.external), c.attributes)
+        << std::hex << c.madeBy << " " << c.external;
+  }
+}
+
+TEST(ZipTimes, DosDateAndTimeAreACalendarTimeOrNothing) {
+  std::uint64_t local = 0;
+  ASSERT_TRUE(DosDateTimeToLocalFileTime(0x3A8D5A2B, &local));
+  EXPECT_EQ(local, kDosExampleLocal);
+  ASSERT_TRUE(DosDateTimeToLocalFileTime(0x00210000, &local));  // 1980-01-01 00:00:00
+  EXPECT_EQ(local, FromUnixSeconds(315532800));
+  ASSERT_TRUE(DosDateTimeToLocalFileTime(0x305DBF7D, &local));  // 2004-02-29 23:59:58
+  EXPECT_EQ(local, FromUnixSeconds(1078099198));
+  // Month 0, day 0, February 30, 2100-02-29 (no leap year), hour 24, minute 60, second 60.
+  for (const std::uint32_t invalid : {0x3A0D5A2Bu, 0x3A805A2Bu, 0x3A5E5A2Bu, 0xF05D0000u,
+                                      0x3A8DC000u, 0x3A8D0780u, 0x3A8D001Eu}) {
+    EXPECT_FALSE(DosDateTimeToLocalFileTime(invalid, &local)) << std::hex << invalid;
+  }
+}
+
+TEST(ZipTimes, ExtendedTimestampOverridesTheTimesItCarries) {
+  const auto apply = [](const std::string& field) {
+    ZipItemTimes times{.access = 1, .creation = 2, .modification = 3};
+    ApplyExtendedTimestamp(reinterpret_cast<const std::uint8_t*>(field.data()), field.size(),
+                           &times);
+    return std::vector<std::uint64_t>{times.modification, times.access, times.creation};
+  };
+  using V = std::vector<std::uint64_t>;
+  EXPECT_EQ(apply(test::ExtendedTimestamp(7, {0, -1, 1})),
+            (V{116444736000000000, 116444735990000000, 116444736010000000}));
+  EXPECT_EQ(apply(test::ExtendedTimestamp(1, {0})), (V{116444736000000000, 1, 2}));
+  // Found behind a block of 300 bytes; not searched in a field of 4 bytes.
+  const std::string other = std::string("\x01\x00\x2C\x01", 4) + std::string(300, 'x');
+  EXPECT_EQ(apply(other + test::ExtendedTimestamp(4, {1})), (V{3, 1, 116444736010000000}));
+  EXPECT_EQ(apply(std::string("UT\x05\x00", 4)), (V{3, 1, 2}));
+  // Values cut short by the field or by their block are not used.
+  std::string cut = test::ExtendedTimestamp(3, {0, 0});
+  EXPECT_EQ(apply(cut.substr(0, cut.size() - 1)), (V{116444736000000000, 1, 2}));
+  EXPECT_EQ(apply(std::string("UT\x05\x00\x03", 5) + std::string(8, '\0')),
+            (V{116444736000000000, 1, 2}));
+}
+
+TEST(ZipArchive, CountQueryArgumentsAndNullHandle) {
+  Sandbox box;
+  ASSERT_TRUE(box.Open(BuildZip({{.name = "a"}, {.name = "b"}, {.name = "c"}})));
+  ZipItem item{};
+  item.name[0] = u'x';
+  item.attributes = item.compressedSize = 7;
+  EXPECT_EQ(ZipGetItem(box.zip, -1, &item), ZIP_OK);
+  EXPECT_EQ(item.index, 3);
+  EXPECT_EQ(item.name[0], 0);
+  EXPECT_EQ(item.attributes | item.compressedSize | item.uncompressedSize, 0u);
+  EXPECT_EQ(item.accessTime | item.creationTime | item.modificationTime, 0u);
+
+  item.index = 42;
+  EXPECT_EQ(ZipGetItem(box.zip, -2, &item), ZIP_ERR_ARGS);
+  EXPECT_EQ(ZipGetItem(box.zip, 3, &item), ZIP_ERR_ARGS);
+  EXPECT_EQ(ZipExtractItem(box.zip, 3, u"x"), ZIP_ERR_ARGS);
+  EXPECT_EQ(ZipExtractItem(box.zip, -1, u"x"), ZIP_ERR_ARGS);
+  EXPECT_EQ(item.index, 42);
+  EXPECT_EQ(ZipGetItem(nullptr, 0, &item), ZIP_ERR_ARGS);
+  EXPECT_EQ(ZipExtractItem(nullptr, 0, u"x"), ZIP_ERR_ARGS);
+  EXPECT_EQ(ZipCloseArchive(nullptr), ZIP_ERR_ARGS);
+  EXPECT_EQ(box.Tree(), (std::set<std::string>{"a.zip", "root"}));
+
+  Sandbox empty;
+  ASSERT_TRUE(empty.Open(BuildZip({})));
+  EXPECT_EQ(ZipGetItem(empty.zip, -1, &item), ZIP_OK);
+  EXPECT_EQ(item.index, 0);
+}
+
+TEST(ZipArchive, RecordsCarryCleanedNamesAttributesSizesAndTimes) {
+  // Data in front of the archive and a long comment: offsets are shifted, the end record is
+  // found far from the end.
+  const std::string data(5000, 'z');
+  Sandbox box;
+  ASSERT_TRUE(
+      box.Open(BuildZip({{.name = "C:\\games/../data/\xC3\xA9t\xC3\xA9.txt",
+                          .data = data,
+                          .versionMadeBy = 0x0B14,
+                          .externalAttributes = 0x23,
+                          .localExtra = std::string("\x0A\x00\x04\x00\x01\x02\x03\x04", 8) +
+                                        test::ExtendedTimestamp(3, {1000000000, 1100000000})},
+                         {.name = "plain", .method = 0, .dosDateTime = 0x3A8D5A2B}},
+                        std::string(70000, 'P'), std::string(2000, 'C'))));
+  ZipItem item{};
+  ASSERT_EQ(ZipGetItem(box.zip, 0, &item), ZIP_OK);
+  EXPECT_EQ(item.index, 0);
+  EXPECT_EQ(std::u16string(item.name), u"data/\u00e9t\u00e9.txt");
+  EXPECT_EQ(item.attributes, 0x23u);
+  EXPECT_EQ(item.uncompressedSize, 5000u);
+  EXPECT_EQ(item.compressedSize, test::Deflate(data).size());
+  EXPECT_EQ(item.modificationTime, FromUnixSeconds(1000000000));
+  EXPECT_EQ(item.accessTime, FromUnixSeconds(1100000000));
+  std::uint64_t dosTime = 0;
+  ASSERT_TRUE(LocalFileTimeToFileTime(kDosExampleLocal, &dosTime));
+  EXPECT_EQ(item.creationTime, dosTime);
+
+  ASSERT_EQ(ZipGetItem(box.zip, 1, &item), ZIP_OK);
+  EXPECT_EQ(std::u16string(item.name), u"plain");
+  EXPECT_EQ(item.modificationTime, dosTime);
+  EXPECT_EQ(item.accessTime, dosTime);
+  // Backwards again: navigation starts over from the first item.
+  ASSERT_EQ(ZipGetItem(box.zip, 0, &item), ZIP_OK);
+  EXPECT_EQ(item.modificationTime, FromUnixSeconds(1000000000));
+}
+
+TEST(ZipArchive, FilesThatAreNotSingleDiskArchivesDoNotOpen) {
+  const std::string good = BuildZip({{.name = "a", .data = "x"}});
+  std::string multiDisk = good, centralAfterEnd = good;
+  multiDisk[multiDisk.size() - 22 + 4] = 1;
+  centralAfterEnd[centralAfterEnd.size() - 22 + 12] += 1;  // directory one byte longer
+  for (const std::string& bytes : {std::string(), std::string("PK\x05\x06"), multiDisk,
+                                   centralAfterEnd, good + std::string(70000, '\0')}) {
+    Sandbox box;
+    EXPECT_EQ(box.Open(bytes), nullptr);
+  }
+  Sandbox missing;
+  EXPECT_EQ(ZipOpenArchive(test::CoreText(missing.dir.path() / "none.zip").c_str()), nullptr);
+}
+
+TEST(ZipArchive, DamagedRecordsFailAndLeaveItemAndCacheAsTheyWere) {
+  const auto patchAt = [](std::size_t offset, std::string bytes) {
+    return [=](std::string& header) { header.replace(offset, bytes.size(), bytes); };
+  };
+  const struct {
+    const char* what;
+    ZipEntry entry;
+    ZipResult result;
+  } cases[] = {
+      {"local signature",
+       {.name = "n", .patchLocalHeader = patchAt(0, "PK\x01\x02")},
+       ZIP_ERR_CORRUPT},
+      {"local method",
+       {.name = "n", .patchLocalHeader = patchAt(8, std::string(1, '\0'))},
+       ZIP_ERR_CORRUPT},
+      {"method 12", {.name = "n", .method = 12, .stored = "x"}, ZIP_ERR_CORRUPT},
+      {"local name length",
+       {.name = "n", .patchLocalHeader = patchAt(26, "\x02")},
+       ZIP_ERR_CORRUPT},
+      {"local CRC", {.name = "n", .patchLocalHeader = patchAt(14, "\x01")}, ZIP_ERR_CORRUPT},
+      {"local CRC, data descriptor",
+       {.name = "n", .flags = 8, .patchLocalHeader = patchAt(14, "\x01")},
+       ZIP_OK},
+      {"name of 260 bytes", {.name = std::string(260, 'n')}, ZIP_ERR_CORRUPT},
+      {"name of 259 bytes", {.name = std::string(259, 'n')}, ZIP_OK},
+      {"name not UTF-8", {.name = "caf\xE9"}, ZIP_ERR_CORRUPT},
+      {"extra field past the end",
+       {.name = "n", .method = 0, .patchLocalHeader = patchAt(28, "\xFF\xFF")},
+       ZIP_ERR_READ},
+  };
+  for (const auto& c : cases) {
+    Sandbox box;
+    ASSERT_TRUE(box.Open(BuildZip({{.name = "first"}, c.entry}))) << c.what;
+    ZipItem item{};
+    ASSERT_EQ(ZipGetItem(box.zip, 0, &item), ZIP_OK);
+    EXPECT_EQ(ZipGetItem(box.zip, 1, &item), c.result) << c.what;
+    if (c.result == ZIP_OK) continue;
+    EXPECT_EQ(std::u16string(item.name), u"first") << c.what;
+    // The installer extracts with the name it holds: the damaged item writes nothing.
+    EXPECT_EQ(ZipExtractItem(box.zip, 1, item.name), c.result) << c.what;
+    EXPECT_TRUE(fs::is_empty(box.root)) << c.what;
+  }
+}
+
+TEST(ZipArchive, AnUnreadableCentralRecordEndsNavigation) {
+  ZipEntry broken{.name = "b"};
+  broken.patchCentralRecord = [](std::string& record) { record[0] = 'X'; };
+  Sandbox box;
+  ASSERT_TRUE(box.Open(BuildZip({{.name = "a"}, broken, {.name = "c"}})));
+  ZipItem item{};
+  EXPECT_EQ(ZipGetItem(box.zip, 1, &item), ZIP_ERR_CORRUPT);
+  EXPECT_EQ(ZipGetItem(box.zip, 2, &item), ZIP_ERR_CORRUPT);
+  EXPECT_EQ(ZipGetItem(box.zip, 0, &item), ZIP_OK);
+  EXPECT_EQ(std::u16string(item.name), u"a");
+}
+
+TEST(ZipExtract, WritesUnderTheRootTakenAtOpen) {
+  Sandbox box;
+  const fs::path elsewhere = box.dir.path() / "elsewhere";
+  fs::create_directory(elsewhere);
+  const std::string big = std::string(40000, 'a') + test::Deflate(std::string(30000, 'q'));
+  ASSERT_TRUE(box.Open(BuildZip({{.name = "docs/readme.txt", .data = "read me"},
+                                 {.name = "data/maps/", .externalAttributes = 0x41ED0000},
+                                 {.name = "a.txt", .data = big},
+                                 {.name = "stored\\in\\parts.bin", .data = big, .method = 0},
+                                 {.name = "empty.txt", .method = 0},
+                                 {.name = "empty-deflated.txt"}})));
+  const fs::path saved = fs::current_path();
+  fs::current_path(elsewhere);  // the root stays where it was at open
+  const auto results = box.ExtractAll();
+  fs::current_path(saved);
+  for (const auto& [name, result] : results) EXPECT_EQ(result, ZIP_OK);
+  EXPECT_EQ(box.Tree(),
+            (std::set<std::string>{
+                "a.zip", "elsewhere", "root", "root/docs", "root/docs/readme.txt", "root/data",
+                "root/data/maps", "root/a.txt", "root/stored", "root/stored/in",
+                "root/stored/in/parts.bin", "root/empty.txt", "root/empty-deflated.txt"}));
+  EXPECT_EQ(test::ReadFile(box.root / "docs" / "readme.txt"), "read me");
+  EXPECT_EQ(test::ReadFile(box.root / "a.txt"), big);
+  EXPECT_EQ(test::ReadFile(box.root / "stored" / "in" / "parts.bin"), big);
+  std::uint64_t dosTime = 0;
+  ASSERT_TRUE(LocalFileTimeToFileTime(kDosExampleLocal, &dosTime));
+  for (const char* file : {"a.txt", "empty.txt", "empty-deflated.txt"}) {
+    EXPECT_EQ(WriteTime(box.root / file), dosTime) << file;
+    EXPECT_EQ(fs::file_size(box.root / file), file[0] == 'a' ? big.size() : 0u);
+  }
+
+  // A name the caller makes absolute is taken as it stands.
+  const std::u16string absolute = test::CoreText(elsewhere / "deep" / "x.txt");
+  EXPECT_EQ(ZipExtractItem(box.zip, 0, absolute.c_str()), ZIP_OK);
+  EXPECT_EQ(test::ReadFile(elsewhere / "deep" / "x.txt"), "read me");
+}
+
+TEST(ZipExtract, TargetsThatCannotBeCreatedOrReplaced) {
+  Sandbox box;
+  ASSERT_TRUE(box.Open(BuildZip({{.name = "logs/", .data = ""},
+                                 {.name = "new.txt", .data = "new"},
+                                 {.name = "C:", .externalAttributes = 0x41ED0000}})));
+  EXPECT_EQ(ZipExtractItem(box.zip, 0, u"logs/"), ZIP_ERR_FILE);
+  EXPECT_TRUE(fs::is_directory(box.root / "logs"));
+  EXPECT_EQ(ZipExtractItem(box.zip, 1, u""), ZIP_ERR_FILE);
+  EXPECT_EQ(ZipExtractItem(box.zip, 2, u""), ZIP_OK);
+
+  test::WriteFile(box.root / "old.txt", "old contents");
+  EXPECT_EQ(ZipExtractItem(box.zip, 1, u"old.txt"), ZIP_OK);
+  EXPECT_EQ(test::ReadFile(box.root / "old.txt"), "new");
+  test::WriteFile(box.root / "locked.txt", "kept");
+  fs::permissions(box.root / "locked.txt",
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  EXPECT_EQ(ZipExtractItem(box.zip, 1, u"locked.txt"), ZIP_ERR_FILE);
+  EXPECT_EQ(test::ReadFile(box.root / "locked.txt"), "kept");
+}
+
+TEST(ZipExtract, ReadOnlyItemsAreWrittenInFullAndStayReadOnly) {
+  Sandbox box;
+  ASSERT_TRUE(box.Open(BuildZip({{.name = "ro.dat",
+                                  .data = std::string(50000, 'r'),
+                                  .externalAttributes = 0x81240000,
+                                  .localExtra = test::ExtendedTimestamp(1, {1234567890})}})));
+  EXPECT_EQ(box.ExtractAll()[u"ro.dat"], ZIP_OK);
+  const std::u16string path = test::CoreText(box.root / "ro.dat");
+  EXPECT_EQ(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(test::ReadFile(box.root / "ro.dat"), std::string(50000, 'r'));
+  EXPECT_EQ(WriteTime(box.root / "ro.dat"), FromUnixSeconds(1234567890));
+  // The next update cannot replace it.
+  EXPECT_EQ(ZipExtractItem(box.zip, 0, u"ro.dat"), ZIP_ERR_FILE);
+}
+
+TEST(ZipExtract, EncryptedItemsAreReadWithTheEmptyPassword) {
+  const std::string text(3000, 'e');
+  Sandbox box;
+  ASSERT_TRUE(box.Open(
+      BuildZip({{.name = "crc-check.txt", .data = text, .password = ""},
+                {.name = "time-check.bin", .data = text, .method = 0, .flags = 8, .password = ""},
+                {.name = "other.txt", .data = text, .password = "secret", .wrongCheckByte = true},
+                {.name = "wrong-check.txt",
+                 .data = text,
+                 .flags = 8,
+                 .password = "",
+                 .wrongCheckByte = true}})));
+  test::WriteFile(box.root / "wrong-check.txt", "installed before");
+  const auto results = box.ExtractAll();
+  EXPECT_EQ(results.at(u"crc-check.txt"), ZIP_OK);
+  EXPECT_EQ(results.at(u"time-check.bin"), ZIP_OK);
+  EXPECT_EQ(results.at(u"other.txt"), ZIP_ERR_PASSWORD);
+  EXPECT_EQ(results.at(u"wrong-check.txt"), ZIP_ERR_PASSWORD);
+  EXPECT_EQ(test::ReadFile(box.root / "crc-check.txt"), text);
+  EXPECT_EQ(test::ReadFile(box.root / "time-check.bin"), text);
+  // Nothing is created for an item that cannot be decrypted, and nothing is emptied.
+  EXPECT_FALSE(fs::exists(box.root / "other.txt"));
+  EXPECT_EQ(test::ReadFile(box.root / "wrong-check.txt"), "installed before");
+}
+
+TEST(ZipExtract, DataThatCannotBeReadToItsEndIsReported) {
+  const std::string text = "0123456789abcdef" + std::string(20000, 'x') + "end";
+  const std::string deflated = test::Deflate(text);
+  Sandbox box;
+  ASSERT_TRUE(box.Open(BuildZip(
+      {{.name = "crc.txt", .data = text, .crc = 0x12345678},
+       {.name = "truncated.txt", .data = text, .stored = deflated.substr(0, deflated.size() / 2)},
+       {.name = "corrupt.txt", .data = text, .stored = "\xFF\xFF\xFF\xFF" + deflated},
+       {.name = "short-stream.txt", .data = text, .uncompressedSize = 30000},
+       {.name = "short-stored.txt", .data = "abc", .method = 0, .uncompressedSize = 10},
+       {.name = "long-stream.txt", .data = text, .uncompressedSize = 16}})));
+  const auto results = box.ExtractAll();
+  for (const auto& [name, result] : results) {
+    EXPECT_EQ(result, ZIP_ERR_DATA) << Utf16ToUtf8(name);
+  }
+  // What was delivered stays; it does not take the item's time.
+  EXPECT_EQ(test::ReadFile(box.root / "crc.txt"), text);
+  std::uint64_t dosTime = 0;
+  ASSERT_TRUE(LocalFileTimeToFileTime(kDosExampleLocal, &dosTime));
+  EXPECT_NE(WriteTime(box.root / "crc.txt"), dosTime);
+  EXPECT_EQ(test::ReadFile(box.root / "long-stream.txt"), "0123456789abcdef");
+}
+
+TEST(ZipExtract, HostileNamesNeverLeaveTheRoot) {
+  std::vector<ZipEntry> entries;
+  for (const std::string name :
+       {"../up.txt", "..\\up2.txt", "a/../../up3.txt", "..", "../", "a/..", "/../abs.txt",
+        "C:..\\drive.txt", "x/..\\..\\..", "sub/.. /up5.txt", "... /up6.txt", "NUL", "sub/com1.txt",
+        "sub/ok.txt"}) {
+    entries.push_back({.name = name, .data = "payload"});
+  }
+  entries.push_back({.name = "../dir/", .externalAttributes = 0x41ED0000});
+  Sandbox box;
+  ASSERT_TRUE(box.Open(BuildZip(entries)));
+  const auto results = box.ExtractAll();
+  for (const auto& [name, result] : results) {
+    EXPECT_EQ(result, name == u"sub/ok.txt" ? ZIP_OK : ZIP_ERR_FILE) << Utf16ToUtf8(name);
+  }
+  EXPECT_EQ(box.Tree(), (std::set<std::string>{"a.zip", "root", "root/sub", "root/sub/ok.txt"}));
+}
+
+TEST(ZipExtract, PathsTooLongForTheirBufferAreRefused) {
+  Sandbox box;
+  ASSERT_TRUE(box.Open(
+      BuildZip({{.name = "f", .data = "x"}, {.name = "d/", .externalAttributes = 0x41ED0000}})));
+  const std::size_t room = 259 - test::CoreText(box.root).size() - 1;
+  const std::u16string fits = std::u16string(room - 2, u'n') + u"/f";
+  const std::u16string tooLong = u"n/" + std::u16string(room - 1, u'f');
+  EXPECT_EQ(ZipExtractItem(box.zip, 0, tooLong.c_str()), ZIP_ERR_FILE);
+  EXPECT_EQ(ZipExtractItem(box.zip, 1, tooLong.c_str()), ZIP_ERR_FILE);
+  EXPECT_TRUE(fs::is_empty(box.root));
+  // The longest path that fits is still written where the system allows it.
+  const ZipResult result = ZipExtractItem(box.zip, 0, fits.c_str());
+  EXPECT_TRUE(result == ZIP_OK || result == ZIP_ERR_FILE);
+}
+
+// Archives made by Info-ZIP zip, Python's zipfile and minizip (tests/fixtures/zip_writers.py),
+// with what Info-ZIP unzip extracted from each.
+TEST(ZipRealWriters, ExtractionMatchesInfoZipUnzip) {
+  const fs::path fixtures = TARVO_ZIP_FIXTURES;
+  std::ifstream list(fixtures / "archives.txt");
+  ASSERT_TRUE(list) << "made by the zip_fixtures test: run the tests through ctest";
+  std::string archive;
+  int archives = 0;
+  while (std::getline(list, archive)) {
+    SCOPED_TRACE(archive);
+    ++archives;
+    Sandbox box;
+    ASSERT_TRUE(box.Open(test::ReadFile(fixtures / "archives" / archive)));
+    box.ExtractAll();
+    const fs::path reference = fixtures / "unzip" / archive;
+    std::set<std::string> expected, got;
+    for (const auto& e : fs::recursive_directory_iterator(reference)) {
+      expected.insert(fs::relative(e.path(), reference).generic_string());
+    }
+    for (const auto& e : fs::recursive_directory_iterator(box.root)) {
+      got.insert(fs::relative(e.path(), box.root).generic_string());
+    }
+    EXPECT_EQ(got, expected);
+    for (const std::string& path : expected) {
+      if (fs::is_directory(reference / path) || !fs::exists(box.root / path)) continue;
+      EXPECT_EQ(test::ReadFile(box.root / path), test::ReadFile(reference / path)) << path;
+      EXPECT_EQ(fs::last_write_time(box.root / path), fs::last_write_time(reference / path))
+          << path;
+    }
+  }
+  EXPECT_GE(archives, 3);
+}
+
+}  // namespace
+}  // namespace tarvo
