@@ -1,6 +1,7 @@
 #include "app/tarvo_dlg.h"
 
 #include "app/program_paths.h"
+#include "install/pending_archives.h"
 #include "platform/process.h"
 #include "res/resource.h"
 
@@ -39,6 +40,10 @@ void CTarvoDlg::HideLauncherWindow() {
 BOOL CTarvoDlg::OnInitDialog() {
   CDialog::OnInitDialog();
   HideLauncherWindow();
+
+  // What the previous start downloaded is installed before anything else looks at the versions.
+  InstallPendingArchives();
+  DeletePendingArchives();
 
   const std::u16string client = GetProgramDirectory() + u"Velmora.exe";
   ShellExecuteW(nullptr, u"open", client.c_str(), u"/Show", nullptr, SW_SHOWNORMAL);

@@ -1,0 +1,86 @@
+// The launcher installing what an earlier start downloaded.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "support/installation.h"
+#include "support/test_support.h"
+#include "support/zip_writer.h"
+
+namespace tarvo {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+class LauncherInstall : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(install_.dir() / "Sys");
+    fs::create_directories(install_.dir() / "UpdateZip");
+    test::WriteFile(install_.dir() / "Sys" / "Config.ini",
+                    "[VERSION]\r\nFirstVersion=1\r\nSecondVersion=2\r\n");
+  }
+  fs::path pending(const std::string& name) const { return install_.dir() / "UpdateZip" / name; }
+  std::string Config() const { return test::ReadFile(install_.dir() / "Sys" / "Config.ini"); }
+  int RunLauncher(const fs::path& directory) {
+    test::Process tarvo(install_.exe(), {}, directory);
+    EXPECT_TRUE(tarvo.started());
+    return tarvo.Wait(seconds(120)).value_or(-1);
+  }
+
+  test::Installation install_;
+};
+
+TEST_F(LauncherInstall, InstallsPendingArchivesBeforeStartingTheClientFromItsOwnDirectory) {
+  test::WriteFile(install_.dir() / "readme.txt", "old");
+  ASSERT_TRUE(test::WriteZip(pending("0000100000003.zip"),
+                             {{"readme.txt", "three"}, {"maps/", ""}, {"maps/a.map", "a"}}));
+  ASSERT_TRUE(test::WriteZip(pending("0000100000004.zip"), {{"readme.txt", "four"}}));
+  const fs::path elsewhere = install_.root() / "elsewhere";
+  fs::create_directory(elsewhere);
+
+  EXPECT_EQ(RunLauncher(elsewhere), 0);
+
+  EXPECT_EQ(test::ReadFile(install_.dir() / "readme.txt"), "four");
+  EXPECT_EQ(test::ReadFile(install_.dir() / "maps" / "a.map"), "a");
+  EXPECT_NE(Config().find("SecondVersion=4"), std::string::npos) << Config();
+  EXPECT_TRUE(fs::is_empty(install_.dir() / "UpdateZip"));
+  const auto starts = install_.WaitForClient(seconds(20));
+  ASSERT_EQ(starts.size(), 1u);
+  EXPECT_TRUE(fs::equivalent(starts[0].directory, elsewhere)) << starts[0].directory;
+}
+
+TEST_F(LauncherInstall, KilledWhileExtractingInstallsTheArchiveAgainAtTheNextStart) {
+  // Large enough that extracting takes a while: stored, so writing it is quick.
+  std::vector<test::ZipEntry> entries;
+  for (int i = 0; i < 48; ++i) {
+    entries.push_back({"big/part" + std::to_string(i) + ".bin", std::string(2 << 20, char('a' + i % 26))});
+  }
+  ASSERT_TRUE(test::WriteZip(pending("0000100000005.zip"), entries, /*store=*/true));
+
+  {
+    test::Process tarvo(install_.exe(), {}, install_.dir());
+    ASSERT_TRUE(test::WaitForFile(install_.dir() / "big" / "part0.bin", seconds(60)));
+    tarvo.Kill();
+    tarvo.Wait(seconds(30));
+  }
+  if (!fs::exists(pending("0000100000005.zip"))) {
+    GTEST_SKIP() << "the extraction ended before the launcher could be stopped";
+  }
+  EXPECT_NE(Config().find("SecondVersion=2"), std::string::npos) << Config();
+
+  EXPECT_EQ(RunLauncher(install_.dir()), 0);
+  for (int i = 0; i < 48; ++i) {
+    const fs::path part = install_.dir() / "big" / ("part" + std::to_string(i) + ".bin");
+    ASSERT_EQ(fs::file_size(part), std::uintmax_t{2} << 20) << part;
+  }
+  EXPECT_NE(Config().find("SecondVersion=5"), std::string::npos) << Config();
+  EXPECT_FALSE(fs::exists(pending("0000100000005.zip")));
+}
+
+}  // namespace
+}  // namespace tarvo
