@@ -14,9 +14,9 @@ namespace {
 
 // Calls `visit` with the full path and the name of every file (not directory) that matches
 // `pattern`, in the order the directory search returns them.
-void ForEachFile(const std::u16string& pattern,
-                 const std::function<void(const std::u16string& path, const std::u16string& name)>&
-                     visit) {
+void ForEachFile(
+    const std::u16string& pattern,
+    const std::function<void(const std::u16string& path, const std::u16string& name)>& visit) {
   CFileFind find;
   if (!find.FindFile(pattern.c_str(), 0)) return;
   bool more = true;

@@ -7,7 +7,7 @@
 
 #include "support/installation.h"
 #include "support/test_support.h"
-#include "support/zip_writer.h"
+#include "support/zip_builder.h"
 
 namespace tarvo {
 namespace {
@@ -37,9 +37,11 @@ class LauncherInstall : public ::testing::Test {
 
 TEST_F(LauncherInstall, InstallsPendingArchivesBeforeStartingTheClientFromItsOwnDirectory) {
   test::WriteFile(install_.dir() / "readme.txt", "old");
-  ASSERT_TRUE(test::WriteZip(pending("0000100000003.zip"),
-                             {{"readme.txt", "three"}, {"maps/", ""}, {"maps/a.map", "a"}}));
-  ASSERT_TRUE(test::WriteZip(pending("0000100000004.zip"), {{"readme.txt", "four"}}));
+  test::WriteFile(pending("0000100000003.zip"),
+                  test::BuildZip({{"readme.txt", "three"},
+                                  {.name = "maps/", .externalAttributes = 0x41ED0000},
+                                  {"maps/a.map", "a"}}));
+  test::WriteFile(pending("0000100000004.zip"), test::BuildZip({{"readme.txt", "four"}}));
   const fs::path elsewhere = install_.root() / "elsewhere";
   fs::create_directory(elsewhere);
 
@@ -58,9 +60,11 @@ TEST_F(LauncherInstall, KilledWhileExtractingInstallsTheArchiveAgainAtTheNextSta
   // Large enough that extracting takes a while: stored, so writing it is quick.
   std::vector<test::ZipEntry> entries;
   for (int i = 0; i < 48; ++i) {
-    entries.push_back({"big/part" + std::to_string(i) + ".bin", std::string(2 << 20, char('a' + i % 26))});
+    entries.push_back({.name = "big/part" + std::to_string(i) + ".bin",
+                       .data = std::string(2 << 20, char('a' + i % 26)),
+                       .method = 0});
   }
-  ASSERT_TRUE(test::WriteZip(pending("0000100000005.zip"), entries, /*store=*/true));
+  test::WriteFile(pending("0000100000005.zip"), test::BuildZip(entries));
 
   {
     test::Process tarvo(install_.exe(), {}, install_.dir());

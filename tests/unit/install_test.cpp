@@ -9,7 +9,7 @@
 #include "install/pending_archives.h"
 #include "platform/files.h"
 #include "support/test_support.h"
-#include "support/zip_writer.h"
+#include "support/zip_builder.h"
 
 namespace tarvo {
 namespace {
@@ -45,7 +45,8 @@ class Installer : public ::testing::Test {
   void SetUp() override {
     fs::create_directories(dir() / "Sys");
     fs::create_directories(dir() / "UpdateZip");
-    test::WriteFile(dir() / "Sys" / "Config.ini", "[VERSION]\r\nFirstVersion=1\r\nSecondVersion=2\r\n");
+    test::WriteFile(dir() / "Sys" / "Config.ini",
+                    "[VERSION]\r\nFirstVersion=1\r\nSecondVersion=2\r\n");
   }
   fs::path dir() const { return temp_.path() / "game"; }
   std::u16string programDirectory() const { return test::CoreText(dir()) + u"\\"; }
@@ -65,9 +66,9 @@ class Installer : public ::testing::Test {
 
 TEST_F(Installer, InstallsEveryArchiveInSearchOrderAndRecordsTheLastOnesVersions) {
   test::WriteFile(dir() / "readme.txt", "old");
-  ASSERT_TRUE(test::WriteZip(pending("0000100000003.zip"),
-                             {{"readme.txt", "three"}, {"data/maps/a.map", "map3"}}));
-  ASSERT_TRUE(test::WriteZip(pending("0000100000004.zip"), {{"readme.txt", "four"}}));
+  test::WriteFile(pending("0000100000003.zip"),
+                  test::BuildZip({{"readme.txt", "three"}, {"data/maps/a.map", "map3"}}));
+  test::WriteFile(pending("0000100000004.zip"), test::BuildZip({{"readme.txt", "four"}}));
 
   InstallAndDelete();
 
@@ -94,8 +95,8 @@ TEST_F(Installer, ANonArchiveIsRecordedAndDeletedAndADirectoryNamedZipStays) {
 
 TEST_F(Installer, AnArchiveCarryingTheConfigurationReplacesItBeforeItsVersionsAreWritten) {
   fs::remove(dir() / "Sys" / "Config.ini");
-  ASSERT_TRUE(test::WriteZip(pending("0000200000001.zip"),
-                             {{"Sys/Config.ini", "[Other]\r\nkey=kept\r\n"}}));
+  test::WriteFile(pending("0000200000001.zip"),
+                  test::BuildZip({{"Sys/Config.ini", "[Other]\r\nkey=kept\r\n"}}));
   InstallAndDelete();
   EXPECT_EQ(Recorded(), std::make_pair(2, 1));
   const std::string config = test::ReadFile(dir() / "Sys" / "Config.ini");
@@ -104,7 +105,7 @@ TEST_F(Installer, AnArchiveCarryingTheConfigurationReplacesItBeforeItsVersionsAr
 
 TEST_F(Installer, WithoutAConfigurationNothingIsRecordedAndNoFileCreated) {
   fs::remove(dir() / "Sys" / "Config.ini");
-  ASSERT_TRUE(test::WriteZip(pending("0000100000005.zip"), {{"a.txt", "a"}}));
+  test::WriteFile(pending("0000100000005.zip"), test::BuildZip({{"a.txt", "a"}}));
   InstallAndDelete();
   EXPECT_EQ(test::ReadFile(dir() / "a.txt"), "a");
   EXPECT_FALSE(fs::exists(dir() / "Sys" / "Config.ini"));
@@ -113,11 +114,11 @@ TEST_F(Installer, WithoutAConfigurationNothingIsRecordedAndNoFileCreated) {
 
 TEST_F(Installer, AReadOnlyFileIsLeftButTheOtherItemsAndTheVersionsGoThrough) {
   test::WriteFile(dir() / "locked.dat", "locked");
-  fs::permissions(dir() / "locked.dat", fs::perms::owner_write | fs::perms::group_write |
-                                            fs::perms::others_write,
+  fs::permissions(dir() / "locked.dat",
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
-  ASSERT_TRUE(test::WriteZip(pending("0000100000006.zip"),
-                             {{"locked.dat", "new"}, {"free.dat", "free"}}));
+  test::WriteFile(pending("0000100000006.zip"),
+                  test::BuildZip({{"locked.dat", "new"}, {"free.dat", "free"}}));
   InstallAndDelete();
   EXPECT_EQ(test::ReadFile(dir() / "locked.dat"), "locked");
   EXPECT_EQ(test::ReadFile(dir() / "free.dat"), "free");
@@ -133,7 +134,7 @@ TEST_F(Installer, AMissingPendingFolderChangesNothing) {
 }
 
 TEST_F(Installer, TheCurrentDirectoryIsRestored) {
-  ASSERT_TRUE(test::WriteZip(pending("0000100000007.zip"), {{"b.txt", "b"}}));
+  test::WriteFile(pending("0000100000007.zip"), test::BuildZip({{"b.txt", "b"}}));
   char16_t before[1024] = {};
   GetCurrentDirectoryW(1024, before);
   InstallAndDelete();
