@@ -4,7 +4,10 @@
 #include <cstdint>
 #include <functional>
 #include <queue>
+#include <stdexcept>
 #include <vector>
+
+#include "common/find_text.h"
 
 namespace tarvo {
 
@@ -13,11 +16,14 @@ namespace {
 constexpr std::size_t kNone = SIZE_MAX;
 constexpr std::u16string_view kEntryOpen = u"<Version>";
 constexpr std::u16string_view kEntryClose = u"</Version>";
+// How far a file name is read back character by character before the marks take over.
+constexpr std::size_t kShortName = 64;
 
 // The body as text from which tags are removed. A position is an index into the original body;
 // positions keep their order, and end() stands after the last one. Removed positions form runs;
-// the first and the last position of each maximal run name each other, so that stepping over a
-// run of any length takes one step.
+// the first and the last position of each maximal run name each other in m_edge, so that
+// stepping over a run of any length takes one step. Nothing else of m_edge is ever read, which
+// is why it starts uninitialised: most of it is never touched.
 class ShrinkingText {
  public:
   // What one removal did: the removed tag's first and last position, and the positions left
@@ -29,16 +35,20 @@ class ShrinkingText {
     std::size_t after;
   };
 
-  explicit ShrinkingText(std::u16string_view text) : m_text(text), m_edge(text.size(), kLeft) {}
+  // Throws std::length_error for a body of 2^32 characters or more (8 GiB of text).
+  explicit ShrinkingText(std::u16string_view text)
+      : m_text(text),
+        m_removed(CheckedSize(text.size()), false),
+        m_edge(std::make_unique_for_overwrite<Edge[]>(text.size())) {}
 
   std::size_t end() const { return m_text.size(); }
   char16_t at(std::size_t i) const { return m_text[i]; }
-  bool removed(std::size_t i) const { return m_edge[i] != kLeft; }
+  bool removed(std::size_t i) const { return m_removed[i]; }
 
   // The position left after `i`, or end().
   std::size_t Next(std::size_t i) const {
     std::size_t j = i + 1;
-    if (j < end() && removed(j)) j = m_edge[j] + 1;
+    if (j < end() && removed(j)) j = std::size_t{m_edge[j]} + 1;
     return j;
   }
 
@@ -46,11 +56,11 @@ class ShrinkingText {
   std::size_t Prev(std::size_t i) const {
     if (i == 0) return kNone;
     std::size_t j = i - 1;
-    if (removed(j)) j = m_edge[j] == 0 ? kNone : m_edge[j] - 1;
+    if (removed(j)) j = m_edge[j] == 0 ? kNone : std::size_t{m_edge[j]} - 1;
     return j;
   }
 
-  // True when the text left from position `i` on begins with `tag`.
+  // True when the text left from position `i` (which is left) on begins with `tag`.
   bool Matches(std::size_t i, std::u16string_view tag) const {
     for (char16_t c : tag) {
       if (i == end() || m_text[i] != c) return false;
@@ -59,27 +69,43 @@ class ShrinkingText {
     return true;
   }
 
+  // The first position left at or after `i` where `tag` begins, or end(). Searches the
+  // original text for the tag's first character and passes over the removed ones it meets.
+  std::size_t Find(std::size_t i, std::u16string_view tag) const {
+    for (;; ++i) {
+      i = FindChar(m_text, tag.front(), i);
+      if (i == std::u16string_view::npos) return end();
+      if (!removed(i) && Matches(i, tag)) return i;
+    }
+  }
+
   // Removes `length` characters left from position `i` on (they must exist).
   Gap Remove(std::size_t i, std::size_t length) {
     std::size_t last = i;
     for (std::size_t p = i, k = 0; k < length; ++k, p = Next(p)) {
       last = p;
-      // Any value but kLeft marks a removed position; only the ends of a run are read.
-      m_edge[p] = p;
+      m_removed[p] = true;
     }
     // Join the runs that touch the new one, so that its ends name the whole run.
     const std::size_t first = i > 0 && removed(i - 1) ? m_edge[i - 1] : i;
     const std::size_t stop = last + 1 < end() && removed(last + 1) ? m_edge[last + 1] : last;
-    m_edge[first] = stop;
-    m_edge[stop] = first;
+    m_edge[first] = static_cast<Edge>(stop);
+    m_edge[stop] = static_cast<Edge>(first);
     return Gap{i, last, first == 0 ? kNone : first - 1, stop + 1};
   }
 
  private:
-  static constexpr std::size_t kLeft = kNone;
+  // Positions in 32 bits halve the memory that the edges spread over.
+  using Edge = std::uint32_t;
+
+  static std::size_t CheckedSize(std::size_t size) {
+    if (size > UINT32_MAX) throw std::length_error("list body too long");
+    return size;
+  }
 
   std::u16string_view m_text;
-  std::vector<std::size_t> m_edge;
+  std::vector<bool> m_removed;
+  std::unique_ptr<Edge[]> m_edge;
 };
 
 // Finds the first occurrence of one tag in the shrinking text. A forward scan finds the
@@ -95,7 +121,7 @@ class TagFinder {
   std::size_t First() {
     if (!m_behind.empty()) return m_behind.top();
     if (!m_found) {
-      while (m_scan != m_text.end() && !m_text.Matches(m_scan, m_tag)) m_scan = m_text.Next(m_scan);
+      m_scan = m_text.Find(m_scan, m_tag);
       m_found = true;
     }
     return m_scan;
@@ -109,9 +135,11 @@ class TagFinder {
       m_scan = gap.after;
       m_found = false;
     }
+    // A new occurrence holds the positions on both sides of the gap: the one after the gap is
+    // one of the tag's characters but its first, and the occurrence starts at most length - 1
+    // positions before the gap. Those at or after the scan will be found by scanning.
     if (gap.before == kNone || gap.after == m_text.end()) return;
-    // A new occurrence holds the positions on both sides of the gap, so it starts at most
-    // length - 1 positions before it. Those at or after the scan will be found by scanning.
+    if (m_tag.find(m_text.at(gap.after), 1) == std::u16string_view::npos) return;
     std::size_t start = gap.before;
     for (std::size_t k = 1; k < m_tag.size() && start != kNone; ++k) {
       if (start < m_scan && m_text.Matches(start, m_tag)) m_behind.push(start);
@@ -129,20 +157,14 @@ class TagFinder {
 
 // Where "/" and where ":" or "\" stand in the body, so that the file name of an entry's URL
 // can be found from its end without reading the URL. Removals take "/" (with closing tags)
-// but never ":" or "\".
+// but never ":" or "\". The marks are collected as far as the queries reach.
 class NameMarks {
  public:
-  explicit NameMarks(std::u16string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == u'/') m_slashes.push_back(i);
-      if (text[i] == u':' || text[i] == u'\\') m_stops.push_back(i);
-    }
-    m_skip.resize(m_slashes.size());
-    for (std::size_t r = 0; r < m_skip.size(); ++r) m_skip[r] = r == 0 ? kNone : r - 1;
-  }
+  explicit NameMarks(std::u16string_view text) : m_text(text) {}
 
   // The last "/" left before position `end`, or kNone.
   std::size_t LastSlash(std::size_t end, const ShrinkingText& text) {
+    Collect(end);
     const auto below = std::lower_bound(m_slashes.begin(), m_slashes.end(), end);
     std::size_t rank = below == m_slashes.begin() ? kNone : (below - m_slashes.begin()) - 1;
     // Step over removed slashes, and let every removed one passed point past the others.
@@ -157,14 +179,29 @@ class NameMarks {
   }
 
   // The last ":" or "\" before position `end`, or kNone.
-  std::size_t LastStop(std::size_t end) const {
+  std::size_t LastStop(std::size_t end) {
+    Collect(end);
     const auto below = std::lower_bound(m_stops.begin(), m_stops.end(), end);
     return below == m_stops.begin() ? kNone : *(below - 1);
   }
 
  private:
+  void Collect(std::size_t end) {
+    for (; m_collected < end; ++m_collected) {
+      const char16_t c = m_text[m_collected];
+      if (c == u'/') {
+        m_skip.push_back(m_slashes.empty() ? kNone : m_slashes.size() - 1);
+        m_slashes.push_back(m_collected);
+      } else if (c == u':' || c == u'\\') {
+        m_stops.push_back(m_collected);
+      }
+    }
+  }
+
+  std::u16string_view m_text;
+  std::size_t m_collected = 0;
   std::vector<std::size_t> m_slashes;
-  // For a removed slash (by rank): a lower rank such that every slash between is removed.
+  // For each slash (by rank): a lower rank such that every slash between is removed.
   std::vector<std::size_t> m_skip;
   std::vector<std::size_t> m_stops;
 };
@@ -179,6 +216,28 @@ struct EntryScanner::Impl {
     const ShrinkingText::Gap gap = text.Remove(position, length);
     opening.Removed(gap);
     closing.Removed(gap);
+  }
+
+  // EntryFileName for a name of any length, at a cost that does not grow with it when the
+  // name is refused.
+  std::optional<std::u16string> LongFileName(std::size_t url) const {
+    std::size_t nameStart = url;
+    const std::size_t slash = marks.LastSlash(end, text);
+    const std::size_t stop = marks.LastStop(end);
+    const bool hasStop = stop != kNone && stop >= url;
+    if (slash != kNone && slash >= url) {
+      if (hasStop && stop > slash) return std::nullopt;
+      nameStart = slash + 1;
+    } else if (hasStop) {
+      if (text.at(stop) == u':') return std::nullopt;
+      nameStart = stop + 1;
+    }
+    std::u16string name;
+    for (std::size_t p = text.Prev(end); p != kNone && p >= nameStart; p = text.Prev(p)) {
+      name += text.at(p);
+    }
+    std::reverse(name.begin(), name.end());
+    return name;
   }
 
   // The position `offset` characters into the current entry, or its end.
@@ -245,21 +304,22 @@ std::optional<std::u16string> EntryScanner::EntryFileName(std::size_t offset) co
   const std::size_t url = s.Skip(offset);
   if (url == s.end) return std::u16string();
   // The name follows the URL's last "/"; without one, its last "\"; without either, it is the
-  // whole URL. Only ":" or "\" can stand between that point and the end for a name to refuse.
-  std::size_t nameStart = url;
-  const std::size_t slash = s.marks.LastSlash(s.end, s.text);
-  const std::size_t stop = s.marks.LastStop(s.end);
-  const bool hasStop = stop != kNone && stop >= url;
-  if (slash != kNone && slash >= url) {
-    if (hasStop && stop > slash) return std::nullopt;
-    nameStart = slash + 1;
-  } else if (hasStop) {
-    if (s.text.at(stop) == u':') return std::nullopt;
-    nameStart = stop + 1;
-  }
+  // whole URL. Names are mostly short, so read back from the URL's end to the first of these
+  // or ":", for a while.
   std::u16string name;
-  for (std::size_t p = s.text.Prev(s.end); p != kNone && p >= nameStart; p = s.text.Prev(p)) {
-    name += s.text.at(p);
+  std::size_t p = s.text.Prev(s.end);
+  for (; p != kNone && p >= url && name.size() < kShortName; p = s.text.Prev(p)) {
+    const char16_t c = s.text.at(p);
+    if (c == u'/' || c == u'\\' || c == u':') break;
+    name += c;
+  }
+  if (p != kNone && p >= url && name.size() == kShortName) return s.LongFileName(url);
+  const bool marked = p != kNone && p >= url;
+  if (marked && s.text.at(p) == u':') return std::nullopt;
+  // After a backslash the name holds it unless the URL has no "/" at all.
+  if (marked && s.text.at(p) == u'\\') {
+    const std::size_t slash = s.marks.LastSlash(p, s.text);
+    if (slash != kNone && slash >= url) return std::nullopt;
   }
   std::reverse(name.begin(), name.end());
   return name;

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "common/decimal.h"
+#include "common/find_text.h"
 #include "update/entry_scanner.h"
 
 namespace tarvo {
@@ -31,9 +32,9 @@ bool IsSafeArchiveName(std::u16string_view name) {
 
 int PlanDownloads(std::u16string_view page, DownloadPlanner& planner,
                   const std::u16string& programDirectory) {
-  const std::size_t listOpen = page.find(kListOpen);
+  const std::size_t listOpen = FindText(page, kListOpen);
   if (listOpen == std::u16string_view::npos) return 0;
-  const std::size_t listClose = page.find(kListClose);
+  const std::size_t listClose = FindText(page, kListClose);
   if (listClose == std::u16string_view::npos) return 0;
   std::int32_t recordedFirst = 0;
   std::int32_t recordedSecond = 0;
