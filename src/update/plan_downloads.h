@@ -42,7 +42,8 @@ bool IsSafeArchiveName(std::u16string_view name);
 // "</Version>" of the list body, take the text between them as the entry (empty when the
 // closing tag comes first), remove those two tags from the body, and repeat while both exist.
 // Removing tags can join the text around them into new tags; those count too.
-// Runs in time linear in the page's length plus the length of the URLs it hands out.
+// Its cost grows with the length of the page and of the URLs it hands out, not with the
+// square of the number of entries.
 // Returns 1 when at least one download was started, else 0. Exceptions from the planner and
 // from allocation propagate.
 int PlanDownloads(std::u16string_view page, DownloadPlanner& planner,
