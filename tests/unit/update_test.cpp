@@ -77,10 +77,10 @@ TEST(FileNameFromUrl, IsTheTextAfterTheLastSlashElseTheLastBackslash) {
 
 TEST(IsSafeArchiveName, RefusesNamesThatReachOutsideTheFolder) {
   for (std::u16string_view name : {u"a.zip", u"", u"...", u".zip", u"a..zip", u"%2E%2E"}) {
-    EXPECT_TRUE(IsSafeArchiveName(name)) << std::u16string(name).size();
+    EXPECT_TRUE(IsSafeArchiveName(name)) << Utf16ToUtf8(name);
   }
   for (std::u16string_view name : {u".", u"..", u"a\\b.zip", u"..\\x", u"C:x.zip", u"a.zip:s"}) {
-    EXPECT_FALSE(IsSafeArchiveName(name)) << std::u16string(name).size();
+    EXPECT_FALSE(IsSafeArchiveName(name)) << Utf16ToUtf8(name);
   }
 }
 
@@ -203,7 +203,7 @@ TEST(PlanDownloads, StartsNothingForNamesThatWouldLeaveTheUpdateFolder) {
                                    u"up\\c:x.zip"};
   for (const std::u16string& url : unsafe) {
     const Plan plan = PlanPage(ListPage({u"0000100000003" + url}), 1, 2);
-    EXPECT_EQ(plan.started, 0) << url.size();
+    EXPECT_EQ(plan.started, 0) << Utf16ToUtf8(url);
     EXPECT_TRUE(plan.downloads.empty());
   }
   // A refused entry leaves the others as they are.
