@@ -1,8 +1,9 @@
-// Decimal text and UTF conversions shared by every subsystem.
+// Decimal text, UTF conversions and text search shared by every subsystem.
 
 #include <gtest/gtest.h>
 
 #include "common/decimal.h"
+#include "common/find_text.h"
 #include "common/utf.h"
 
 namespace tarvo {
@@ -59,6 +60,24 @@ TEST(Utf, InvalidBytesBecomeReplacementCharacters) {
   EXPECT_EQ(Utf8ToUtf16("\xE4\xB8"), u"\uFFFD");  // cut short at the end
   EXPECT_EQ(Utf8ToUtf16("\xE4\xB8z"), u"\uFFFDz");
   EXPECT_EQ(Utf16ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");
+}
+
+TEST(FindText, FindsWhatStringViewFindFindsAcrossBlockEdges) {
+  // Lengths and starts on both sides of the 16-character blocks, and needles that would run
+  // past the end.
+  for (std::size_t size = 0; size < 70; ++size) {
+    std::u16string text(size, u'a');
+    for (std::size_t at = 0; at < size; at += 5) text[at] = u'<';
+    if (size > 3) text.replace(size - 3, 3, u"<Ve");
+    const std::u16string_view view(text);
+    for (std::size_t from = 0; from <= size + 1; ++from) {
+      EXPECT_EQ(FindChar(view, u'<', from), view.find(u'<', from)) << size << " " << from;
+      EXPECT_EQ(FindChar(view, u'z', from), std::u16string_view::npos);
+      EXPECT_EQ(FindText(view, u"<Ve", from), view.find(u"<Ve", from)) << size << " " << from;
+      EXPECT_EQ(FindText(view, u"<Version>", from), std::u16string_view::npos);
+      EXPECT_EQ(FindText(view, u"<aaaa<", from), view.find(u"<aaaa<", from));
+    }
+  }
 }
 
 }  // namespace

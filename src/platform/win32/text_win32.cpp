@@ -1,0 +1,27 @@
+#include "platform/text.h"
+
+#include "platform/win32/win32_sys.h"
+
+#include <climits>
+#include <stdexcept>
+
+namespace tarvo {
+
+std::u16string ThreadAnsiToUtf16(std::string_view bytes) {
+  if (bytes.empty()) return {};
+  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) {
+    throw std::length_error("text too long to convert");
+  }
+  const int size = static_cast<int>(bytes.size());
+  // Without MB_ERR_INVALID_CHARS a byte without a character in the code page still converts
+  // (to the code page's default character), so 0 means only that nothing could be converted.
+  const int length = ::MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), size, nullptr, 0);
+  if (length <= 0) return {};
+  std::u16string text(static_cast<std::size_t>(length), u'\0');
+  const int written =
+      ::MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), size, Wide(text.data()), length);
+  text.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
+  return text;
+}
+
+}  // namespace tarvo
