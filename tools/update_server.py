@@ -15,6 +15,8 @@ clients whose URL cannot carry a query, such as the launcher's fixed version lis
   stall=N         send the first N bytes of the body (N=0: the headers alone), then send
                   nothing more and keep the connection open
   stall=headers   read the request and send nothing at all
+  chunked=1       send the body in chunked transfer coding (Content-Length is still sent as
+                  set above); with short=N the chunked body holds N bytes and ends properly
   location=URL    send "Location: URL" (with status=302, a redirection)
   echo=1          the body is the request's head (request line and header lines) as received
 
@@ -95,6 +97,9 @@ class FaultHandler(socketserver.BaseRequestHandler):
         length = faults.get("length", str(len(body)))
         if length != "none":
             headers["Content-Length"] = length
+        chunked = faults.get("chunked") == "1"
+        if chunked:
+            headers["Transfer-Encoding"] = "chunked"
         if "location" in faults:
             headers["Location"] = faults["location"]
         if status == 407:
@@ -103,6 +108,13 @@ class FaultHandler(socketserver.BaseRequestHandler):
         if parts[0] == "HEAD":
             return
 
+        if chunked:
+            body = body[: int(faults.get("short", len(body)))]
+            for offset in range(0, len(body), CHUNK):
+                piece = body[offset:offset + CHUNK]
+                sock.sendall(b"%x\r\n%s\r\n" % (len(piece), piece))
+            sock.sendall(b"0\r\n\r\n")
+            return
         for fault in ("short", "drop", "stall"):
             if fault in faults:
                 sock.sendall(body[: int(faults[fault])])

@@ -22,6 +22,8 @@ constexpr DWORD kOpenFlags =
 static_assert(kOpenFlags == 0x84000002);
 constexpr DWORD kContext = 1;
 constexpr UINT kReadPiece = 8192;
+// Pieces go to disk in blocks of this size: fewer, larger writes.
+constexpr std::size_t kWriteBlock = 64 * 1024;
 
 // The file that takes the body while it arrives, beside the destination. The pending-archive
 // search ("*.zip") never matches its name, so a launcher stopped mid-transfer leaves nothing
@@ -31,7 +33,9 @@ class PartialArchive {
   explicit PartialArchive(const std::u16string& destination)
       : destination_(destination),
         path_(destination + u".part"),
-        file_(path_.c_str(), CFile::modeCreate | CFile::modeReadWrite) {}
+        file_(path_.c_str(), CFile::modeCreate | CFile::modeReadWrite) {
+    block_.reserve(kWriteBlock + kReadPiece);
+  }
   PartialArchive(const PartialArchive&) = delete;
   PartialArchive& operator=(const PartialArchive&) = delete;
   ~PartialArchive() {
@@ -44,19 +48,31 @@ class PartialArchive {
     DeleteFileW(path_.c_str());
   }
 
-  void Write(const void* bytes, UINT count) { file_.Write(bytes, count); }
+  // Keeps the bytes, writing them out in blocks of kWriteBlock.
+  void Write(const char* bytes, UINT count) {
+    block_.insert(block_.end(), bytes, bytes + count);
+    if (block_.size() >= kWriteBlock) Flush();
+  }
 
-  // Closes the file and moves it over the destination; false when the move fails.
+  // Writes what is kept, closes the file and moves it over the destination; false when the
+  // move fails.
   bool Commit() {
+    Flush();
     file_.Close();
     committed_ = MoveFileExW(path_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
     return committed_;
   }
 
  private:
+  void Flush() {
+    file_.Write(block_.data(), static_cast<UINT>(block_.size()));
+    block_.clear();
+  }
+
   std::u16string destination_;
   std::u16string path_;
   CFile file_;
+  std::vector<char> block_;
   bool committed_ = false;
 };
 
