@@ -23,7 +23,7 @@ void StartDownload(const std::u16string& url, const std::u16string& destination)
 
 void StartDownload(const std::u16string& url, const std::u16string& destination,
                    BOOL (*startThread)(LPTHREAD_START_ROUTINE routine, void* parameter)) {
-  // Empty as a C string is empty: such a URL names nothing to fetch.
+  // A URL that is empty up to its first NUL names nothing to fetch.
   if (url.c_str()[0] == u'\0') return;
   auto request = std::make_unique<DownloadRequest>(DownloadRequest{url, destination});
   if (startThread(&DownloadThreadProc, request.get())) {

@@ -38,6 +38,16 @@ std::optional<TestServers> TestServers::Find(const std::string& fixture, std::st
   return servers;
 }
 
+void NetServersTest::SetUp() {
+  std::string error;
+  auto found = TestServers::Find("net_servers", &error);
+  if (!found) {
+    if (error.empty()) GTEST_SKIP() << "needs the net_servers fixture: run through ctest";
+    FAIL() << error;
+  }
+  servers_ = *found;
+}
+
 namespace {
 
 std::string Url(int port, const std::string& name, const std::string& query) {

@@ -7,6 +7,8 @@
 // Each fixture serves its own document root; a test publishes files there under names of its
 // own (PublishedFile) and fetches them by URL.
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -27,6 +29,14 @@ struct TestServers {
   // "http://127.0.0.1:PORT/NAME", with "?QUERY" when there is one.
   std::string NginxUrl(const std::string& name) const;
   std::string FaultsUrl(const std::string& name, const std::string& query = "") const;
+};
+
+// A test that uses the "net_servers" fixture: skipped when the test program runs outside CTest,
+// failed when the fixture's state cannot be read.
+class NetServersTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  TestServers servers_;
 };
 
 // A file in a document root under a name that no other test uses, ending in `suffix`. Removed,

@@ -139,19 +139,8 @@ fs::path SystemPath(std::u16string path) {
 
 fs::path PartOf(const fs::path& destination) { return destination.string() + ".part"; }
 
-class NetTest : public ::testing::Test {
+class NetTest : public test::NetServersTest {
  protected:
-  void SetUp() override {
-    std::string error;
-    auto found = test::TestServers::Find("net_servers", &error);
-    if (!found) {
-      if (error.empty()) GTEST_SKIP() << "needs the net_servers fixture: run through ctest";
-      FAIL() << error;
-    }
-    servers_ = *found;
-  }
-
-  test::TestServers servers_;
   test::TempDir dir_;
 };
 

@@ -16,20 +16,7 @@
 namespace tarvo {
 namespace {
 
-class PosixNetTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string error;
-    auto found = test::TestServers::Find("net_servers", &error);
-    if (!found) {
-      if (error.empty()) GTEST_SKIP() << "needs the net_servers fixture: run through ctest";
-      FAIL() << error;
-    }
-    servers_ = *found;
-  }
-
-  test::TestServers servers_;
-};
+using PosixNetTest = test::NetServersTest;
 
 TEST_F(PosixNetTest, AServerThatStopsSendingFailsAfterTheReceiveTimeout) {
   test::PublishedFile file(servers_.docroot, test::PatternBytes(1000));
