@@ -33,9 +33,7 @@ class PartialArchive {
   explicit PartialArchive(const std::u16string& destination)
       : destination_(destination),
         path_(destination + u".part"),
-        file_(path_.c_str(), CFile::modeCreate | CFile::modeReadWrite) {
-    block_.reserve(kWriteBlock + kReadPiece);
-  }
+        file_(path_.c_str(), CFile::modeCreate | CFile::modeReadWrite) {}
   PartialArchive(const PartialArchive&) = delete;
   PartialArchive& operator=(const PartialArchive&) = delete;
   ~PartialArchive() {
@@ -65,6 +63,7 @@ class PartialArchive {
 
  private:
   void Flush() {
+    if (block_.empty()) return;
     file_.Write(block_.data(), static_cast<UINT>(block_.size()));
     block_.clear();
   }
