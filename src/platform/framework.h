@@ -152,6 +152,10 @@ class CWinApp {
 // The application object, or null when none exists.
 CWinApp* AfxGetApp();
 
+// The application object's name; without one, the executable's file name without folder and
+// extension.
+std::u16string AfxGetAppName();
+
 // Runs the application object: its InitInstance, and nothing after it (the launcher keeps no
 // message loop of its own). Returns the process's exit status.
 int AfxRunApplication();

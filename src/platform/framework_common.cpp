@@ -100,6 +100,8 @@ void CWinApp::SetRegistryKey(const char16_t* pszRegistryKey) {
 
 CWinApp* AfxGetApp() { return g_app; }
 
+std::u16string AfxGetAppName() { return g_app != nullptr ? g_app->m_pszAppName : ExecutableTitle(); }
+
 int AfxRunApplication() {
   CWinApp* app = AfxGetApp();
   if (app == nullptr) return 1;

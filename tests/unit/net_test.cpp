@@ -1,0 +1,392 @@
+// The download worker and the Internet layer under it, against real servers on 127.0.0.1:
+// nginx for ordinary answers, tools/update_server.py for the faults.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "app/launcher_messages.h"
+#include "common/utf.h"
+#include "net/download.h"
+#include "net/fetch_archive.h"
+#include "platform/framework.h"
+#include "platform/internet.h"
+#include "platform/temp_files.h"
+#include "res/resource.h"
+#include "support/test_servers.h"
+#include "support/test_support.h"
+
+namespace tarvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr UINT kAllArrived = WM_USER + 1;
+constexpr UINT kGaveUp = WM_USER + 2;
+
+// The launcher in miniature: an application whose main window is a dialog made from the
+// launcher's template, counting WM_DOWNLOAD_FINISHED. `start` runs during the dialog's
+// initialisation, where the launcher starts its downloads. The dialog ends once `expected`
+// messages have arrived, after every message queued before the last of them, or after 90 s.
+class CompletionCounter : public CDialog {
+ public:
+  CompletionCounter(int expected, std::function<void()> start)
+      : CDialog(IDD_TARVO_DIALOG), expected_(expected), start_(std::move(start)) {}
+
+  // Called as each message arrives, with the number that arrived so far.
+  std::function<void(int)> on_message;
+
+  // Runs the dialog as the application's main window; returns the number of messages.
+  int Run() {
+    CWinApp app;
+    app.m_pMainWnd = this;
+    DoModal();
+    app.m_pMainWnd = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ended_ = true;
+    }
+    changed_.notify_all();
+    if (watchdog_.joinable()) watchdog_.join();
+    return count_;
+  }
+
+  bool gave_up() const { return gave_up_; }
+
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    const HWND self = GetSafeHwnd();
+    watchdog_ = std::thread([this, self] {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (!changed_.wait_for(lock, std::chrono::seconds(90), [this] { return ended_; })) {
+        PostMessageW(self, kGaveUp, 0, 0);
+      }
+    });
+    start_();
+    if (expected_ == 0) PostMessageW(self, kAllArrived, 0, 0);
+    return TRUE;
+  }
+
+ protected:
+  const MessageMap* GetMessageMap() const override { return &kMap; }
+
+ private:
+  static LRESULT OnFinished(CWnd& target, WPARAM wParam, LPARAM lParam) {
+    auto& self = static_cast<CompletionCounter&>(target);
+    EXPECT_EQ(wParam, 0u);
+    EXPECT_EQ(lParam, 0);
+    ++self.count_;
+    if (self.on_message) self.on_message(self.count_);
+    if (self.count_ == self.expected_) PostMessageW(self.GetSafeHwnd(), kAllArrived, 0, 0);
+    return 0;
+  }
+  static LRESULT OnAllArrived(CWnd& target, WPARAM, LPARAM) {
+    static_cast<CompletionCounter&>(target).EndDialog(IDOK);
+    return 0;
+  }
+  static LRESULT OnGaveUp(CWnd& target, WPARAM, LPARAM) {
+    auto& self = static_cast<CompletionCounter&>(target);
+    self.gave_up_ = true;
+    self.EndDialog(IDCANCEL);
+    return 0;
+  }
+  static constexpr MessageMapEntry kEntries[] = {
+      {WM_DOWNLOAD_FINISHED, 0, 0, &OnFinished},
+      {kAllArrived, 0, 0, &OnAllArrived},
+      {kGaveUp, 0, 0, &OnGaveUp},
+  };
+  static constexpr MessageMap kMap = {nullptr, kEntries, std::size(kEntries)};
+
+  int expected_;
+  std::function<void()> start_;
+  int count_ = 0;
+  bool gave_up_ = false;
+  std::thread watchdog_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool ended_ = false;
+};
+
+std::u16string Text(const std::string& ascii) { return Utf8ToUtf16(ascii); }
+
+// Runs the worker's thread routine on the launcher's own thread, so that every message it
+// posts is queued before the dialog looks; returns how many arrived.
+int RunWorker(const std::string& url, const fs::path& destination) {
+  CompletionCounter counter(1, [&] {
+    DownloadThreadProc(
+        std::make_unique<DownloadRequest>(DownloadRequest{Text(url), test::CoreText(destination)})
+            .release());
+  });
+  return counter.Run();
+}
+
+// A file: URL of a local file ("file:///Z:/..." under Wine).
+std::string FileUrl(const fs::path& path) {
+  const std::string generic = path.generic_string();
+  return (generic.front() == '/' ? "file://" : "file:///") + generic;
+}
+
+// A path that the platform layer returned, as the test's file system functions take it.
+fs::path SystemPath(std::u16string path) {
+  std::replace(path.begin(), path.end(), u'\\', u'/');
+  return fs::path(path);
+}
+
+fs::path PartOf(const fs::path& destination) { return destination.string() + ".part"; }
+
+class NetTest : public test::NetServersTest {
+ protected:
+  test::TempDir dir_;
+};
+
+TEST_F(NetTest, StoresExactlyTheArchiveThatNginxServesReplacingAnOlderOne) {
+  const std::string archive = test::PatternBytes(300 * 1024 + 17);
+  test::PublishedFile file(servers_.docroot, archive);
+  const fs::path destination = dir_.path() / "0000100000003.zip";
+  test::WriteFile(destination, "an older archive of the same name");
+
+  EXPECT_EQ(RunWorker(servers_.NginxUrl(file.name()), destination), 1);
+  EXPECT_TRUE(test::ReadFile(destination) == archive) << "the stored bytes differ";
+  EXPECT_FALSE(fs::exists(PartOf(destination)));
+}
+
+TEST_F(NetTest, StoresOnlyTheAnnouncedLengthOfALongerBody) {
+  const std::string body = test::PatternBytes(1200);
+  test::PublishedFile file(servers_.docroot, body);
+  const fs::path destination = dir_.path() / "a.zip";
+
+  EXPECT_EQ(RunWorker(servers_.FaultsUrl(file.name(), "length=1000"), destination), 1);
+  EXPECT_TRUE(test::ReadFile(destination) == body.substr(0, 1000));
+}
+
+TEST_F(NetTest, FollowsARedirectionToTheArchive) {
+  const std::string archive = test::PatternBytes(5000);
+  test::PublishedFile file(servers_.docroot, archive);
+  const fs::path destination = dir_.path() / "a.zip";
+  const std::string target = servers_.NginxUrl(file.name());
+
+  EXPECT_EQ(RunWorker(servers_.FaultsUrl("moved.zip", "status=302&length=0&location=" + target),
+                      destination),
+            1);
+  EXPECT_TRUE(test::ReadFile(destination) == archive);
+}
+
+// Every way a transfer can fail: one message, no archive, no ".part" left, and an archive
+// stored earlier under the same name stays as it was.
+TEST_F(NetTest, AFailedDownloadStoresNothingAndLeavesAnOlderArchiveAlone) {
+  const std::string body = test::PatternBytes(1000);
+  test::PublishedFile file(servers_.docroot, body);
+  const auto faults = [&](const std::string& query) { return servers_.FaultsUrl(file.name(), query); };
+  const struct {
+    const char* what;
+    std::string url;
+  } cases[] = {
+      {"status 404", faults("status=404")},
+      {"status 407", faults("status=407")},
+      {"status 500", faults("status=500")},
+      {"status 201", faults("status=201")},
+      {"no Content-Length", faults("length=none")},
+      {"Content-Length 0", faults("length=0")},
+      {"negative Content-Length", faults("length=-1000")},
+      {"Content-Length not a number", faults("length=abc")},
+      {"Content-Length beyond 32 bits", faults("length=4294968296")},
+      {"body ends after 600 of 1000 bytes", faults("short=600")},
+      {"connection reset after 600 of 1000 bytes", faults("drop=600")},
+      {"Content-Length 2000, body of 1000", faults("length=2000")},
+      {"Content-Length 1000, chunked body of 600", faults("chunked=1&short=600")},
+      {"connection refused", "http://127.0.0.1:1/a.zip"},
+      {"not HTTP", FileUrl(servers_.docroot / file.name())},
+      {"malformed URL", "http://[127.0.0.1/a.zip"},
+  };
+  for (const auto& failure : cases) {
+    SCOPED_TRACE(failure.what);
+    const fs::path fresh = dir_.path() / "fresh.zip";
+    EXPECT_EQ(RunWorker(failure.url, fresh), 1);
+    EXPECT_FALSE(fs::exists(fresh));
+    EXPECT_FALSE(fs::exists(PartOf(fresh)));
+
+    const fs::path older = dir_.path() / "older.zip";
+    test::WriteFile(older, "stored earlier");
+    EXPECT_EQ(RunWorker(failure.url, older), 1);
+    EXPECT_EQ(test::ReadFile(older), "stored earlier");
+    EXPECT_FALSE(fs::exists(PartOf(older)));
+  }
+}
+
+TEST_F(NetTest, ADestinationFolderThatDoesNotExistStoresNothingAndStillPosts) {
+  test::PublishedFile file(servers_.docroot, test::PatternBytes(1000));
+  const fs::path destination = dir_.path() / "UpdateZip" / "a.zip";
+  EXPECT_EQ(RunWorker(servers_.NginxUrl(file.name()), destination), 1);
+  EXPECT_FALSE(fs::exists(dir_.path() / "UpdateZip"));
+}
+
+TEST_F(NetTest, TwoWorkersStartedTogetherEachPostTheirOwnMessageOnceTheirArchiveIsComplete) {
+  const std::string first = test::PatternBytes(200 * 1024);
+  const std::string second = test::PatternBytes(100 * 1024 + 1);
+  test::PublishedFile first_file(servers_.docroot, first);
+  test::PublishedFile second_file(servers_.docroot, second);
+  const fs::path first_destination = dir_.path() / "0000100000003.zip";
+  const fs::path second_destination = dir_.path() / "0000100000004.zip";
+  const auto complete = [&] {
+    return int{test::ReadFile(first_destination) == first} +
+           int{test::ReadFile(second_destination) == second};
+  };
+
+  CompletionCounter counter(2, [&] {
+    StartDownload(Text(servers_.NginxUrl(first_file.name())), test::CoreText(first_destination));
+    StartDownload(Text(servers_.FaultsUrl(second_file.name())),
+                  test::CoreText(second_destination));
+  });
+  // A worker posts only after its archive is in place.
+  counter.on_message = [&](int arrived) { EXPECT_GE(complete(), arrived); };
+  EXPECT_EQ(counter.Run(), 2);
+  EXPECT_FALSE(counter.gave_up());
+  EXPECT_EQ(complete(), 2);
+}
+
+TEST_F(NetTest, AnEmptyUrlStartsNoWorkerAndNoMessageFollows) {
+  const std::string archive = test::PatternBytes(1000);
+  test::PublishedFile file(servers_.docroot, archive);
+  const fs::path ignored = dir_.path() / "ignored.zip";
+  const fs::path wanted = dir_.path() / "wanted.zip";
+
+  // A worker for the empty URL would fail at once and post before the real one.
+  CompletionCounter counter(1, [&] {
+    StartDownload(u"", test::CoreText(ignored));
+    StartDownload(Text(servers_.NginxUrl(file.name())), test::CoreText(wanted));
+  });
+  EXPECT_EQ(counter.Run(), 1);
+  EXPECT_TRUE(test::ReadFile(wanted) == archive);
+  EXPECT_FALSE(fs::exists(ignored));
+  EXPECT_FALSE(fs::exists(PartOf(ignored)));
+}
+
+TEST_F(NetTest, AWorkerThatCannotStartPostsItsMessageAtOnce) {
+  test::PublishedFile file(servers_.docroot, test::PatternBytes(1000));
+  const fs::path destination = dir_.path() / "a.zip";
+  CompletionCounter counter(1, [&] {
+    StartDownload(Text(servers_.NginxUrl(file.name())), test::CoreText(destination),
+                  [](LPTHREAD_START_ROUTINE, void*) -> BOOL { return FALSE; });
+  });
+  EXPECT_EQ(counter.Run(), 1);
+  EXPECT_FALSE(counter.gave_up());
+  EXPECT_FALSE(fs::exists(destination));
+}
+
+TEST_F(NetTest, TheRequestIsAGetNamingTheExecutable) {
+  const fs::path destination = dir_.path() / "head.zip";
+  EXPECT_EQ(RunWorker(servers_.FaultsUrl("echo.zip", "echo=1"), destination), 1);
+  const std::string head = test::ReadFile(destination);
+  EXPECT_EQ(head.rfind("GET /echo.zip?echo=1 HTTP/1.1\r\n", 0), 0u) << head;
+  EXPECT_NE(head.find("\r\nUser-Agent: tarvo_unit_tests\r\n"), std::string::npos) << head;
+}
+
+TEST(UsableContentLength, TakesPositiveDecimalLengthsBelowTheSigned32BitLimit) {
+  EXPECT_EQ(UsableContentLength(u"1000"), 1000u);
+  EXPECT_EQ(UsableContentLength(u" \t+42"), 42u);
+  EXPECT_EQ(UsableContentLength(u"12abc"), 12u);
+  EXPECT_EQ(UsableContentLength(u"2147483646"), 2147483646u);
+  for (const char16_t* refused : {u"", u"abc", u"0", u"-0", u"-5", u"- 5", u"2147483647",
+                                  u"3000000000", u"99999999999999999999"}) {
+    EXPECT_FALSE(UsableContentLength(refused)) << Utf16ToUtf8(refused);
+  }
+}
+
+TEST(MakeTempFileName, CreatesANewEmptyFileInTheTemporaryFolder) {
+  char16_t folder[MAX_PATH] = {};
+  const DWORD length = GetTempPathW(MAX_PATH, folder);
+  ASSERT_GT(length, 0u);
+  ASSERT_EQ(folder[length - 1], u'\\');
+
+  const std::u16string first = MakeTempFileName();
+  const std::u16string second = MakeTempFileName();
+  for (const auto& name : {first, second}) {
+    ASSERT_EQ(name.rfind(folder, 0), 0u) << Utf16ToUtf8(name);
+    const std::u16string file = name.substr(length);
+    EXPECT_EQ(file.rfind(u"vl", 0), 0u) << Utf16ToUtf8(file);
+    EXPECT_EQ(file.find(u'\\'), std::u16string::npos);
+    EXPECT_TRUE(fs::exists(SystemPath(name)) && fs::file_size(SystemPath(name)) == 0);
+  }
+  EXPECT_NE(first, second);
+  fs::remove(SystemPath(first));
+  fs::remove(SystemPath(second));
+}
+
+// The Internet layer on its own.
+
+TEST_F(NetTest, ReadsReturnNoMoreThanAskedAndTheWholeBody) {
+  const std::string body = test::PatternBytes(200 * 1024 + 5);
+  test::PublishedFile file(servers_.docroot, body);
+  CInternetSession session(u"probe");
+  const auto request = session.OpenURL(Text(servers_.NginxUrl(file.name())).c_str(), 1,
+                                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_TRANSFER_BINARY);
+  std::u16string status, length;
+  EXPECT_TRUE(request->QueryInfo(HTTP_QUERY_STATUS_CODE, status));
+  EXPECT_EQ(status, u"200");
+  EXPECT_TRUE(request->QueryInfo(HTTP_QUERY_CONTENT_LENGTH, length));
+  EXPECT_EQ(length, u"204805");
+
+  std::string received;
+  std::vector<char> buffer(70000);
+  const UINT sizes[] = {1, 7, 1024, 8192, 65536, 3};
+  for (std::size_t i = 0;; ++i) {
+    const UINT asked = sizes[i % std::size(sizes)];
+    const UINT got = request->Read(buffer.data(), asked);
+    ASSERT_LE(got, asked);
+    if (got == 0) break;
+    received.append(buffer.data(), got);
+  }
+  EXPECT_TRUE(received == body);
+  EXPECT_EQ(request->Read(buffer.data(), 10), 0u);
+  EXPECT_EQ(request->GetLength(), 0u);
+}
+
+TEST_F(NetTest, GetLengthTellsWhatCanBeReadAndZeroAtTheEnd) {
+  const std::string body = test::PatternBytes(3000);
+  test::PublishedFile file(servers_.docroot, body);
+  CInternetSession session;
+  const auto request = session.OpenURL(Text(servers_.FaultsUrl(file.name())).c_str());
+  std::string received;
+  while (const DWORD available = request->GetLength()) {
+    std::vector<char> block(available);
+    const UINT got = request->Read(block.data(), available);
+    ASSERT_GT(got, 0u);
+    received.append(block.data(), got);
+  }
+  EXPECT_TRUE(received == body);
+}
+
+TEST_F(NetTest, QueryInfoGivesStatusTextsAndNothingForAnAbsentLength) {
+  CInternetSession session;
+  const auto missing = session.OpenURL(Text(servers_.NginxUrl("no-such-file.zip")).c_str());
+  std::u16string status = u"x";
+  EXPECT_TRUE(missing->QueryInfo(HTTP_QUERY_STATUS_CODE, status));
+  EXPECT_EQ(status, u"404");
+
+  const auto unsized = session.OpenURL(Text(servers_.FaultsUrl("x.zip", "length=none")).c_str());
+  std::u16string length = u"x";
+  EXPECT_FALSE(unsized->QueryInfo(HTTP_QUERY_CONTENT_LENGTH, length));
+  EXPECT_EQ(length, u"");
+}
+
+TEST_F(NetTest, AClosedRequestReadsNoMore) {
+  test::PublishedFile file(servers_.docroot, test::PatternBytes(1000));
+  CInternetSession session;
+  const auto request = session.OpenURL(Text(servers_.NginxUrl(file.name())).c_str());
+  session.Close();  // a request outlives its session
+  char byte = 0;
+  EXPECT_EQ(request->Read(&byte, 1), 1u);
+  request->Close();
+  request->Close();
+  EXPECT_THROW(request->Read(&byte, 1), CInternetException);
+  std::u16string status;
+  EXPECT_FALSE(request->QueryInfo(HTTP_QUERY_STATUS_CODE, status));
+}
+
+}  // namespace
+}  // namespace tarvo

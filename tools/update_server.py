@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""An update server for tests: serves the files of a folder over HTTP on 127.0.0.1, and makes
+the faults that an ordinary web server never makes.
+
+The answer to GET /NAME?QUERY is the file NAME of the document root, shaped by the fault
+parameters of QUERY, or else by those written in the file NAME.fault beside it (same form, for
+clients whose URL cannot carry a query, such as the launcher's fixed version list address):
+
+  status=N        answer with status N (default 200, or 404 when the file does not exist)
+  length=TEXT     send "Content-Length: TEXT" as given ("0", "-5", "abc", ...);
+                  length=none sends no Content-Length (default: the size of the body)
+  short=N         send only the first N bytes of the body, then close the connection
+  drop=N          send only the first N bytes of the body, then reset the connection
+  extra=N         send N more bytes after the body
+  stall=N         send the first N bytes of the body (N=0: the headers alone), then send
+                  nothing more and keep the connection open
+  stall=headers   read the request and send nothing at all
+  chunked=1       send the body in chunked transfer coding (Content-Length is still sent as
+                  set above); with short=N the chunked body holds N bytes and ends properly
+  location=URL    send "Location: URL" (with status=302, a redirection)
+  echo=1          the body is the request's head (request line and header lines) as received
+
+Every answer closes its connection. The server ends by itself after --lifetime seconds, or on
+SIGTERM or SIGINT. With --port 0 it takes a free port; --port-file receives the port it took.
+"""
+
+import argparse
+import os
+import signal
+import socket
+import socketserver
+import struct
+import sys
+import threading
+import time
+import urllib.parse
+
+REASONS = {
+    200: "OK", 301: "Moved Permanently", 302: "Found", 304: "Not Modified",
+    400: "Bad Request", 403: "Forbidden", 404: "Not Found", 407: "Proxy Authentication Required",
+    500: "Internal Server Error", 503: "Service Unavailable",
+}
+MAX_HEAD = 64 * 1024
+CHUNK = 64 * 1024
+
+
+class FaultHandler(socketserver.BaseRequestHandler):
+    def handle(self):
+        sock = self.request
+        sock.settimeout(30)
+        try:
+            head = self.read_head(sock)
+            if head is None:
+                return
+            self.answer(sock, head)
+        except OSError:
+            pass  # the client went away
+
+    @staticmethod
+    def read_head(sock):
+        data = b""
+        while b"\r\n\r\n" not in data:
+            piece = sock.recv(4096)
+            if not piece or len(data) > MAX_HEAD:
+                return None
+            data += piece
+        return data[: data.index(b"\r\n\r\n") + 4]
+
+    def answer(self, sock, head):
+        request_line = head.split(b"\r\n", 1)[0].decode("latin-1")
+        parts = request_line.split()
+        if len(parts) < 2 or parts[0] not in ("GET", "HEAD"):
+            self.send_head(sock, 400, {"Content-Length": "0"})
+            return
+        target = urllib.parse.urlsplit(parts[1])
+        path = self.server.resolve(urllib.parse.unquote(target.path))
+        faults = {}
+        if path is not None and os.path.isfile(path + ".fault"):
+            with open(path + ".fault", encoding="utf-8") as rules:
+                faults.update(urllib.parse.parse_qsl(rules.read().strip()))
+        faults.update(urllib.parse.parse_qsl(target.query))
+
+        if faults.get("stall") == "headers":
+            self.hold(sock)
+            return
+        if faults.get("echo") == "1":
+            body = head
+        elif path is not None and os.path.isfile(path):
+            with open(path, "rb") as f:
+                body = f.read()
+        else:
+            body = b""
+            faults.setdefault("status", "404")
+        status = int(faults.get("status", "200"))
+
+        headers = {"Content-Type": "application/octet-stream"}
+        length = faults.get("length", str(len(body)))
+        if length != "none":
+            headers["Content-Length"] = length
+        chunked = faults.get("chunked") == "1"
+        if chunked:
+            headers["Transfer-Encoding"] = "chunked"
+        if "location" in faults:
+            headers["Location"] = faults["location"]
+        if status == 407:
+            headers["Proxy-Authenticate"] = 'Basic realm="updates"'
+        self.send_head(sock, status, headers)
+        if parts[0] == "HEAD":
+            return
+
+        if chunked:
+            body = body[: int(faults.get("short", len(body)))]
+            for offset in range(0, len(body), CHUNK):
+                piece = body[offset:offset + CHUNK]
+                sock.sendall(b"%x\r\n%s\r\n" % (len(piece), piece))
+            sock.sendall(b"0\r\n\r\n")
+            return
+        for fault in ("short", "drop", "stall"):
+            if fault in faults:
+                sock.sendall(body[: int(faults[fault])])
+                if fault == "drop":
+                    # A reset rather than an orderly close.
+                    sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                elif fault == "stall":
+                    self.hold(sock)
+                return
+        for offset in range(0, len(body), CHUNK):
+            sock.sendall(body[offset:offset + CHUNK])
+        extra = int(faults.get("extra", "0"))
+        if extra > 0:
+            sock.sendall(bytes((i * 7 + 3) & 0xFF for i in range(extra)))
+
+    @staticmethod
+    def send_head(sock, status, headers):
+        lines = [f"HTTP/1.1 {status} {REASONS.get(status, 'Status')}", "Server: update-server",
+                 "Connection: close"]
+        lines += [f"{name}: {value}" for name, value in headers.items()]
+        sock.sendall(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1"))
+
+    def hold(self, sock):
+        """Sends nothing more until the client closes or the server stops."""
+        sock.settimeout(0.5)
+        while not self.server.stopping.is_set():
+            try:
+                if not sock.recv(4096):
+                    return
+            except socket.timeout:
+                continue
+
+
+class FaultServer(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 64
+
+    def __init__(self, port, docroot):
+        self.docroot = os.path.realpath(docroot)
+        self.stopping = threading.Event()
+        super().__init__(("127.0.0.1", port), FaultHandler)
+
+    def resolve(self, url_path):
+        """The file a URL path names, or None for a path that leaves the document root."""
+        path = os.path.realpath(os.path.join(self.docroot, url_path.lstrip("/")))
+        if path != self.docroot and not path.startswith(self.docroot + os.sep):
+            return None
+        return path
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--port-file")
+    parser.add_argument("--docroot", default=".")
+    parser.add_argument("--lifetime", type=float, default=600.0,
+                        help="seconds after which the server ends by itself")
+    args = parser.parse_args()
+
+    server = FaultServer(args.port, args.docroot)
+    port = server.server_address[1]
+    if args.port_file:
+        temporary = args.port_file + ".new"
+        with open(temporary, "w", encoding="ascii") as f:
+            f.write(f"{port}\n")
+        os.replace(temporary, args.port_file)
+    print(f"update_server: http://127.0.0.1:{port}/ serving {server.docroot}", flush=True)
+
+    done = threading.Event()
+    for number in (signal.SIGTERM, signal.SIGINT):
+        signal.signal(number, lambda *_: done.set())
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    deadline = time.monotonic() + args.lifetime
+    while not done.is_set() and time.monotonic() < deadline:
+        done.wait(min(1.0, max(0.0, deadline - time.monotonic())))
+    server.stopping.set()
+    server.shutdown()
+    server.server_close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
