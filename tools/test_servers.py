@@ -30,7 +30,8 @@ pid {run}/nginx.pid;
 error_log {run}/error.log warn;
 events {{ worker_connections 512; }}
 http {{
-  access_log off;
+  log_format requests '$request_uri $status';
+  access_log {run}/access.log requests;
   default_type application/octet-stream;
   sendfile on;
   client_body_temp_path {run}/tmp/body;

@@ -4,6 +4,7 @@
 #include "install/pending_archives.h"
 #include "platform/process.h"
 #include "res/resource.h"
+#include "update/run_update_check.h"
 
 namespace tarvo {
 
@@ -45,11 +46,15 @@ BOOL CTarvoDlg::OnInitDialog() {
   InstallPendingArchives();
   DeletePendingArchives();
 
+  // Blocks until the version list has been fetched and planned; downloads run on their own.
+  const int started = RunUpdateCheck();
+
   const std::u16string client = GetProgramDirectory() + u"Velmora.exe";
   ShellExecuteW(nullptr, u"open", client.c_str(), u"/Show", nullptr, SW_SHOWNORMAL);
 
-  // No download was started, so the dialog ends as soon as initialisation returns.
-  OnCancel();
+  // With nothing downloading, the dialog ends as soon as initialisation returns; otherwise the
+  // first WM_DOWNLOAD_FINISHED ends it.
+  if (started == 0) OnCancel();
   return TRUE;
 }
 

@@ -49,4 +49,8 @@ bool IsSafeArchiveName(std::u16string_view name);
 int PlanDownloads(std::u16string_view page, DownloadPlanner& planner,
                   const std::u16string& programDirectory);
 
+// The launcher's planning: the version pair from Sys\Config.ini (ReadConfigVersion), downloads
+// by the background worker (StartDownload), destinations under GetProgramDirectory().
+int PlanDownloads(std::u16string_view page);
+
 }  // namespace tarvo

@@ -1,6 +1,7 @@
 #include "support/installation.h"
 
 #include <sstream>
+#include <thread>
 
 namespace tarvo::test {
 
@@ -16,9 +17,19 @@ fs::path Installation::exe() const { return dir() / fs::path(TARVO_EXE_PATH).fil
 
 std::string Installation::ClientLog() const { return ReadFile(dir() / "client.log"); }
 
-std::vector<ClientStart> Installation::WaitForClient(std::chrono::milliseconds timeout) const {
+std::vector<ClientStart> Installation::WaitForClient(std::chrono::milliseconds timeout,
+                                                     std::size_t count) const {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  std::vector<ClientStart> starts = ClientStarts();
+  while (starts.size() < count && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    starts = ClientStarts();
+  }
+  return starts;
+}
+
+std::vector<ClientStart> Installation::ClientStarts() const {
   std::vector<ClientStart> starts;
-  if (!WaitForFile(dir() / "client.log", timeout)) return starts;
   std::istringstream log(ClientLog());
   std::string line;
   while (std::getline(log, line)) {

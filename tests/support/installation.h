@@ -25,11 +25,15 @@ class Installation {
   std::filesystem::path dir() const { return temp_.path() / "install"; }
   std::filesystem::path exe() const;
 
-  // Waits until the client has recorded a start, then returns every start it recorded.
-  std::vector<ClientStart> WaitForClient(std::chrono::milliseconds timeout) const;
+  // Waits until the client has recorded `starts` starts (or `timeout` has passed), then returns
+  // every start it recorded.
+  std::vector<ClientStart> WaitForClient(std::chrono::milliseconds timeout,
+                                         std::size_t starts = 1) const;
   std::string ClientLog() const;
 
  private:
+  std::vector<ClientStart> ClientStarts() const;
+
   TempDir temp_;
 };
 

@@ -22,6 +22,7 @@ std::optional<TestServers> TestServers::Find(const std::string& fixture, std::st
   TestServers servers;
   // The fixture's document root as the test program reaches it (through drive Z: under Wine).
   servers.docroot = folder / (fixture + ".root");
+  servers.access_log = folder / (fixture + ".env.run") / "access.log";
   std::string line;
   while (std::getline(state, line)) {
     const auto equals = line.find('=');
@@ -36,6 +37,16 @@ std::optional<TestServers> TestServers::Find(const std::string& fixture, std::st
     return std::nullopt;
   }
   return servers;
+}
+
+int TestServers::RequestsFor(const std::string& uri) const {
+  std::ifstream log(access_log);
+  int count = 0;
+  std::string line;
+  while (std::getline(log, line)) {
+    if (line.rfind(uri + " ", 0) == 0) ++count;
+  }
+  return count;
 }
 
 void NetServersTest::SetUp() {

@@ -23,12 +23,16 @@ struct TestServers {
   static std::optional<TestServers> Find(const std::string& fixture, std::string* error);
 
   std::filesystem::path docroot;
+  // nginx's log: one line per request ended, "URI STATUS".
+  std::filesystem::path access_log;
   int nginx_port = 0;   // 0 when the fixture runs no nginx
   int faults_port = 0;  // 0 when the fixture runs no update server
 
   // "http://127.0.0.1:PORT/NAME", with "?QUERY" when there is one.
   std::string NginxUrl(const std::string& name) const;
   std::string FaultsUrl(const std::string& name, const std::string& query = "") const;
+  // How many requests for `uri` ("/a/b.zip") nginx has logged so far.
+  int RequestsFor(const std::string& uri) const;
 };
 
 // A test that uses the "net_servers" fixture: skipped when the test program runs outside CTest,

@@ -12,6 +12,7 @@
 #include "support/reference_planner.h"
 #include "update/append_ansi_text.h"
 #include "update/plan_downloads.h"
+#include "update/run_update_check.h"
 
 namespace tarvo {
 namespace {
@@ -323,6 +324,18 @@ TEST(AppendAnsiText, GivesTheSamePageForAnyReadSizes) {
     }
     EXPECT_EQ(pieces, whole) << size;
   }
+}
+
+}  // namespace
+}  // namespace tarvo
+
+namespace tarvo {
+namespace {
+
+TEST(RunUpdateCheck, AServerThatIsNotThereStartsNothing) {
+  // Port 9 (discard) has no listener here: the connection is refused at once.
+  EXPECT_EQ(RunUpdateCheck(u"http://127.0.0.1:9/zip.html"), 0);
+  EXPECT_EQ(RunUpdateCheck(u"not a url"), 0);
 }
 
 }  // namespace
