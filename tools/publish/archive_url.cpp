@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "common/utf.h"
+#include "update/plan_downloads.h"
+
 namespace tarvo::publish {
 
 namespace {
@@ -78,10 +81,8 @@ std::string JoinArchiveUrl(std::string_view baseUrl, std::string_view archiveNam
   return url;
 }
 
-std::string_view ArchiveNameFromUrl(std::string_view url) {
-  std::size_t last = url.rfind('/');
-  if (last == std::string_view::npos) last = url.rfind('\\');
-  return last == std::string_view::npos ? url : url.substr(last + 1);
+std::string ArchiveNameFromUrl(std::string_view url) {
+  return Utf16ToUtf8(FileNameFromUrl(Utf8ToUtf16(url)));
 }
 
 std::optional<std::vector<std::string>> UrlPathSegments(std::string_view url) {

@@ -18,9 +18,9 @@ std::optional<std::string> BaseUrlProblem(std::string_view baseUrl);
 // `baseUrl` followed by "/" (unless it ends in one) and `archiveName`.
 std::string JoinArchiveUrl(std::string_view baseUrl, std::string_view archiveName);
 
-// The name the launcher stores a download under: the text after the URL's last "/", else after
-// its last "\", else the whole URL.
-std::string_view ArchiveNameFromUrl(std::string_view url);
+// The name the launcher stores a download under (FileNameFromUrl): the text after the URL's
+// last "/", else after its last "\", else the whole URL.
+std::string ArchiveNameFromUrl(std::string_view url);
 
 // The segments of the URL's path, percent escapes decoded, without empty segments; the query
 // and fragment are dropped. Nothing when the URL has no "scheme://host", when a segment is "."

@@ -48,7 +48,7 @@ void CheckEntry(const VersionEntry& entry, const fs::path& site,
   if (!IsPlainUrl(url)) {
     problems.push_back(label + ": the archive URL holds white space or characters beyond ASCII");
   }
-  const std::string_view name = ArchiveNameFromUrl(url);
+  const std::string name = ArchiveNameFromUrl(url);
   if (!name.starts_with(digits)) {
     problems.push_back(label + ": archive name \"" + std::string(name) +
                        "\" does not begin with the entry's 13 digits, so installing it would "
