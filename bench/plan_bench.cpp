@@ -63,7 +63,10 @@ void PlanList(benchmark::State& state) {
       count, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-void Planner(benchmark::State& state) { PlanList<tarvo::PlanDownloads>(state); }
+using PlanFunction = int (*)(std::u16string_view, tarvo::DownloadPlanner&, const std::u16string&);
+void Planner(benchmark::State& state) {
+  PlanList<static_cast<PlanFunction>(&tarvo::PlanDownloads)>(state);
+}
 void Reference(benchmark::State& state) { PlanList<tarvo::test::ReferencePlanDownloads>(state); }
 
 BENCHMARK(Planner)->RangeMultiplier(10)->Range(100, 100000)->Unit(benchmark::kMicrosecond);
