@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds both builds and runs every test: the POSIX build natively
 # (with AddressSanitizer and UndefinedBehaviorSanitizer), the Win32 build under Wine.
-# Exits non-zero on any failure.
+# Ends with one line of counts (CTest's tests, the profile comparison, each fuzz target) and
+# exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,6 +10,32 @@ bash scripts/setup.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 status=0
+passed=0
+failed=0
+
+# Adds one check's outcome to the counts.
+tally() {
+  if [ "$1" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); status=1; fi
+}
+
+# Runs CTest for a preset and adds its tests to the counts.
+run_ctest() {
+  local preset=$1 log rc=0 line total bad
+  shift
+  log="build/$preset/ctest.log"
+  ctest --preset "$preset" "$@" >"$log" 2>&1 || rc=$?
+  cat "$log"
+  line=$(grep -E '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
+  if [ -n "$line" ]; then
+    bad=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
+    total=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/')
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+  else
+    failed=$((failed + 1))
+  fi
+  [ "$rc" -eq 0 ] || status=1
+}
 
 run_build() {
   local preset=$1
@@ -19,15 +46,17 @@ run_build() {
 
 run_build posix-debug
 echo "== posix-debug: tests"
-ctest --preset posix-debug -j "$jobs" || status=1
+run_ctest posix-debug -j "$jobs"
 
 run_build win32
 echo "== win32: tests under Wine"
-ctest --preset win32 || status=1
+run_ctest win32
 
 echo "== profile functions: the system's own under Wine against the POSIX layer"
+rc=0
 python3 tools/profile_diff.py build/posix-debug/profile_replay build/win32/profile_replay.exe \
-  build/win32/wine-run.sh || status=1
+  build/win32/wine-run.sh || rc=$?
+tally "$rc"
 
 # The release build carries the benchmarks; building it keeps them compiling.
 run_build posix-release
@@ -44,12 +73,12 @@ for target in build/fuzz/*_fuzz; do
   if "$target" -max_total_time="${TARVO_FUZZ_SECONDS:-20}" -timeout=10 -rss_limit_mb=2048 \
       "$corpus" $seeds >"build/fuzz/$name.log" 2>&1; then
     echo "$name: no failure in ${TARVO_FUZZ_SECONDS:-20} s"
+    tally 0
   else
-    echo "$name: FAILED (build/fuzz/$name.log)"; tail -n 40 "build/fuzz/$name.log"; status=1
+    echo "$name: FAILED (build/fuzz/$name.log)"; tail -n 40 "build/fuzz/$name.log"
+    tally 1
   fi
 done
 
-if [ "$status" -ne 0 ]; then
-  echo "test.sh: some tests failed" >&2
-fi
+echo "test.sh: $passed passed, $failed failed"
 exit "$status"
