@@ -63,6 +63,8 @@ server_state=""
 published=""
 saved_page=""
 cleanup() {
+  # A second interrupt must not cut the clean-up short.
+  trap '' INT TERM
   set +e
   if [ -n "$server_state" ]; then
     python3 "$root/tools/test_servers.py" stop --state "$server_state" >/dev/null 2>&1
