@@ -12,7 +12,14 @@ SRC_DIR="$TARVO_DEPS/src"
 say() { printf 'setup: %s\n' "$*"; }
 
 as_root() {
-  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+  if [ "$(id -u)" -eq 0 ]; then
+    "$@"
+  elif command -v sudo >/dev/null; then
+    sudo "$@"
+  else
+    say "not root, and no sudo: cannot run '$*'; run this script as root" >&2
+    exit 1
+  fi
 }
 
 NATIVE_PACKAGES=(
@@ -49,7 +56,8 @@ add_source_entries() {
   if [ -f /etc/apt/sources.list ]; then
     grep -E '^deb ' /etc/apt/sources.list | sed -e 's/^deb /deb-src /' >"$dir/tarvo-deb-src.list" || true
   fi
-  if [ -s "$tmp" ]; then as_root cp "$tmp" "$out"; fi
+  # Readable by all: a later run without root reads it to tell whether it is there.
+  if [ -s "$tmp" ]; then as_root install -m 644 "$tmp" "$out"; fi
   rm -f "$tmp"
 }
 
@@ -60,7 +68,8 @@ install_packages() {
     NEED_UPDATE=1
   fi
   missing=$(missing_packages)
-  add_source_entries
+  # Source packages are fetched only to build the MinGW dependencies.
+  [ -f "$MINGW_PREFIX/.complete" ] || add_source_entries
   if [ -n "$missing" ] || [ -n "${NEED_UPDATE:-}" ] || [ ! -f "$MINGW_PREFIX/.complete" ]; then
     say "updating package lists"
     as_root apt-get update -qq

@@ -1,15 +1,17 @@
 // tarvo-publish: the version page, names and URLs, the tree comparison, the archive it writes,
-// and the tool's refusals.
+// the tool's refusals, and the launcher's planning of the page it writes.
 
 #include <gtest/gtest.h>
 #include <minizip/unzip.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <sstream>
 
+#include "common/utf.h"
 #include "publish/archive_url.h"
 #include "publish/installation_tree.h"
 #include "publish/item_names.h"
@@ -18,7 +20,9 @@
 #include "publish/tool.h"
 #include "publish/tree_changes.h"
 #include "publish/version_page.h"
+#include "support/reference_planner.h"
 #include "support/test_support.h"
+#include "update/plan_downloads.h"
 
 namespace tarvo::publish {
 namespace {
@@ -670,12 +674,37 @@ TEST_F(PublishTool, CheckReportsMissingAndMisnamedArchives) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The launcher's own planning of a page written by the tool.
-//
-// Once the planning code is part of the build, a test here publishes steps 3 and 4 over an
-// installation at 1/2 and hands the written zip.html to the launcher's planner: it must start
-// exactly the downloads of both archives, to UpdateZip\0000100000003.zip and
-// UpdateZip\0000100000004.zip, and none for an installation already at 1/4.
+// The launcher's own planning of a page written by the tool
+
+TEST_F(PublishTool, TheLauncherPlansExactlyThePublishedStepsItLacks) {
+  ASSERT_EQ(Run(Arguments(1, 3)).status, 0);
+  const fs::path step4 = dir_.path() / "step4";
+  fs::copy(next_, step4, fs::copy_options::recursive);
+  Touch(step4 / "data/kept.pak", "kept, fixed");
+  const std::vector<std::string> fourth = {
+      "--site", site_.string(), "--url", kBaseUrl, "--first", "1", "--second", "4",
+      next_.string(), step4.string()};
+  const RunResult run = Run(fourth);
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  const std::u16string page = Utf8ToUtf16(ReadFile(page_));
+  const std::u16string program = u"C:\\Games\\Velmora\\";
+  const auto plan = [&](std::int32_t first, std::int32_t second) {
+    test::RecordingPlanner planner(first, second);
+    const int started = PlanDownloads(page, planner, program);
+    EXPECT_EQ(started, planner.downloads.empty() ? 0 : 1);
+    return planner.downloads;
+  };
+  const std::vector<test::PlannedDownload> both = {
+      {u"http://updates.example.com/updates/0000100000003.zip",
+       u"C:\\Games\\Velmora\\UpdateZip\\0000100000003.zip"},
+      {u"http://updates.example.com/updates/0000100000004.zip",
+       u"C:\\Games\\Velmora\\UpdateZip\\0000100000004.zip"}};
+  EXPECT_EQ(plan(1, 2), both);
+  EXPECT_EQ(plan(1, 3), std::vector<test::PlannedDownload>(both.begin() + 1, both.end()));
+  EXPECT_TRUE(plan(1, 4).empty());
+  EXPECT_TRUE(plan(2, 2).empty()) << "another line's installation takes none of them";
+}
 
 }  // namespace
 }  // namespace tarvo::publish
