@@ -299,7 +299,7 @@ start_launcher() {
   fi
   if [ -n "$(find "$install/UpdateZip" -name '*.part')" ]; then
     say "(A .part file is what a transfer cut off by Tarvo's end left behind: never installed,"
-    say "and overwritten when that archive is downloaded again.)"
+    say "and deleted by the next start before it looks for updates.)"
   fi
   say "Files that changed in the installation:"
   listing "$install" >"$work/after$number.list"
