@@ -113,7 +113,8 @@ TEST_F(LauncherUpdateCheck, DownloadsTheOneNewerArchiveAndEndsWhenItIsStored) {
 
 TEST_F(LauncherUpdateCheck, StartsEveryQualifyingDownloadAndEndsOnTheFirstToFinish) {
   Record(1, 1);
-  const std::string small = Publish("0000100000002.zip", 1000);
+  // Both large enough that each worker has sent its request before either has finished.
+  const std::string small = Publish("0000100000002.zip", 24 << 20);
   const std::string large = Publish("0000100000003.zip", 48 << 20);
   Publish("0000200000001.zip", 1000);
   PublishList();
