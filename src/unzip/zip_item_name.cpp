@@ -4,34 +4,16 @@
 #include <array>
 
 #include "common/utf.h"
+#include "common/windows_names.h"
 
 namespace tarvo {
 
 namespace {
 
-char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c; }
-
 bool IsUpLevelComponent(std::u16string_view component) {
   const auto dots = std::count(component.begin(), component.end(), u'.');
   return dots >= 2 && std::all_of(component.begin(), component.end(),
                                   [](char16_t c) { return c == u'.' || c == u' '; });
-}
-
-bool IsDeviceComponent(std::u16string_view component) {
-  // Windows opens the device for "NUL", "nul.txt" and "NUL .x" alike.
-  component = component.substr(0, component.find(u'.'));
-  while (!component.empty() && component.back() == u' ') component.remove_suffix(1);
-  std::u16string upper(component);
-  std::transform(upper.begin(), upper.end(), upper.begin(), AsciiUpper);
-  static constexpr std::array<std::u16string_view, 6> kNames = {u"CON", u"PRN",    u"AUX",
-                                                                u"NUL", u"CONIN$", u"CONOUT$"};
-  if (std::find(kNames.begin(), kNames.end(), upper) != kNames.end()) return true;
-  if (upper.size() != 4 || (upper.compare(0, 3, u"COM") != 0 && upper.compare(0, 3, u"LPT") != 0)) {
-    return false;
-  }
-  const char16_t digit = upper[3];
-  return (digit >= u'1' && digit <= u'9') || digit == u'\u00B9' || digit == u'\u00B2' ||
-         digit == u'\u00B3';
 }
 
 }  // namespace
@@ -82,7 +64,7 @@ bool IsExtractablePath(std::u16string_view path) {
     std::size_t end = start;
     while (end < path.size() && !IsZipPathSeparator(path[end])) ++end;
     const std::u16string_view component = path.substr(start, end - start);
-    if (IsUpLevelComponent(component) || IsDeviceComponent(component)) return false;
+    if (IsUpLevelComponent(component) || IsWindowsDeviceName(component)) return false;
     if (end >= path.size()) return true;
     start = end + 1;
   }

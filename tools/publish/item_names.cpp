@@ -3,21 +3,11 @@
 #include <array>
 
 #include "common/utf.h"
+#include "common/windows_names.h"
 
 namespace tarvo::publish {
 
 namespace {
-
-bool IsDeviceName(std::string_view component) {
-  static constexpr std::array<std::string_view, 4> kPlain = {"con", "prn", "aux", "nul"};
-  // Windows takes "nul.txt" for the device too: only the part before the first dot counts.
-  const std::string base = FoldName(component.substr(0, component.find('.')));
-  for (const std::string_view device : kPlain) {
-    if (base == device) return true;
-  }
-  return base.size() == 4 && (base.starts_with("com") || base.starts_with("lpt")) &&
-         base[3] >= '1' && base[3] <= '9';
-}
 
 std::optional<std::string> ComponentProblem(std::string_view component) {
   for (const char c : component) {
@@ -30,7 +20,7 @@ std::optional<std::string> ComponentProblem(std::string_view component) {
   if (component.back() == '.' || component.back() == ' ') {
     return "has a part ending in a dot or a space, which Windows drops";
   }
-  if (IsDeviceName(component)) return "has a part that is a device name on Windows";
+  if (IsWindowsDeviceName(Utf8ToUtf16(component))) return "has a part that is a device name on Windows";
   return std::nullopt;
 }
 

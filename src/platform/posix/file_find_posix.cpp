@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/windows_names.h"
 #include "platform/files.h"
 #include "platform/posix/native_path.h"
 
@@ -15,13 +16,11 @@ namespace tarvo {
 
 namespace {
 
-char16_t FoldCase(char16_t c) { return c >= u'a' && c <= u'z' ? c - (u'a' - u'A') : c; }
-
 // Windows wildcard match: "*" any run, "?" any one character; letter case ignored.
 bool MatchesWildcard(std::u16string_view mask, std::u16string_view name) {
   std::size_t m = 0, n = 0, star = std::u16string_view::npos, resume = 0;
   while (n < name.size()) {
-    if (m < mask.size() && (mask[m] == u'?' || FoldCase(mask[m]) == FoldCase(name[n]))) {
+    if (m < mask.size() && (mask[m] == u'?' || FoldAsciiCase(mask[m]) == FoldAsciiCase(name[n]))) {
       ++m;
       ++n;
     } else if (m < mask.size() && mask[m] == u'*') {
@@ -41,7 +40,7 @@ bool MatchesWildcard(std::u16string_view mask, std::u16string_view name) {
 bool LessIgnoringCase(const std::u16string& a, const std::u16string& b) {
   return std::lexicographical_compare(
       a.begin(), a.end(), b.begin(), b.end(),
-      [](char16_t x, char16_t y) { return FoldCase(x) < FoldCase(y); });
+      [](char16_t x, char16_t y) { return FoldAsciiCase(x) < FoldAsciiCase(y); });
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "common/utf.h"
 #include "platform/posix/native_path.h"
 #include "platform/process.h"
 
@@ -19,7 +20,8 @@ BOOL ShellExecuteW(HWND, const char16_t*, const char16_t* file, const char16_t* 
                    const char16_t* directory, int) {
   if (file == nullptr) return FALSE;
   const std::string path = NativePath(file);
-  const std::string argument = NativePath(parameters != nullptr ? parameters : u"");
+  // The parameters are text for the client, not a path: no separator is turned.
+  const std::string argument = Utf16ToUtf8(parameters != nullptr ? parameters : u"");
   const std::string folder = directory != nullptr ? NativePath(directory) : std::string();
 
   posix_spawnattr_t attributes;

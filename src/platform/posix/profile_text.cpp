@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/utf.h"
+#include "common/windows_names.h"
 
 namespace tarvo {
 
@@ -25,8 +26,6 @@ bool IsBlank(char16_t c) {
 
 bool IsLineBreak(char16_t c) { return c == u'\r' || c == u'\n'; }
 
-char16_t FoldCase(char16_t c) { return c >= u'a' && c <= u'z' ? c - (u'a' - u'A') : c; }
-
 std::u16string_view Trim(std::u16string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
@@ -37,7 +36,7 @@ bool SameName(std::u16string_view a, std::u16string_view b) {
   a = Trim(a);
   b = Trim(b);
   return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
+                    [](char16_t x, char16_t y) { return FoldAsciiCase(x) == FoldAsciiCase(y); });
 }
 
 // A file's text as units of its encoding, with what lies around the text.
