@@ -8,7 +8,9 @@ namespace tarvo {
 // The upper-case form of an ASCII letter, any other unit unchanged: the case folding that
 // name matching here relies on (NTFS and the profile functions fold more letters; names in
 // this system are ASCII).
-constexpr char16_t FoldAsciiCase(char16_t c) { return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c; }
+constexpr char16_t FoldAsciiCase(char16_t c) {
+  return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c;
+}
 
 // True when a path component names a device on Windows ("NUL", "com1.txt", "CON .x", "CONIN$"):
 // Windows opens the device whatever extension or trailing blanks follow the name.

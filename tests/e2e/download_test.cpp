@@ -22,13 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::seconds;
 
-std::optional<test::TestServers> Servers(const std::string& fixture) {
-  std::string error;
-  auto servers = test::TestServers::Find(fixture, &error);
-  if (!servers && !error.empty()) ADD_FAILURE() << error;
-  return servers;
-}
-
 std::vector<std::string> ZipFilesIn(const fs::path& folder) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder)) {
@@ -52,7 +45,7 @@ bool WaitForSize(const fs::path& path, std::uintmax_t bytes) {
 }
 
 TEST(DownloadStoppedMidway, LeavesNoArchiveAndAnOlderOneIntact) {
-  const auto servers = Servers("net_servers");
+  const auto servers = test::TestServers::Require("net_servers");
   if (!servers) GTEST_SKIP() << "needs the net_servers fixture: run through ctest";
   test::PublishedFile file(servers->docroot, test::PatternBytes(1024 * 1024));
   // Half the archive arrives, then the server holds the connection open without sending.
@@ -79,7 +72,7 @@ TEST(DownloadStoppedMidway, LeavesNoArchiveAndAnOlderOneIntact) {
 }
 
 TEST(UpdateHostFixture, ServesItsDocumentRootWhereTheLauncherLooks) {
-  const auto servers = Servers("update_host");
+  const auto servers = test::TestServers::Require("update_host");
   if (!servers) GTEST_SKIP() << "needs the update_host fixture: run through ctest";
   test::PublishedFile file(servers->docroot, test::PatternBytes(70000));
   // The launcher's version list address, with the archive's name in place of "zip.html".

@@ -21,12 +21,8 @@ using std::chrono::seconds;
 class LauncherUpdateCheck : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string error;
-    auto servers = test::TestServers::Find("update_host", &error);
-    if (!servers) {
-      if (error.empty()) GTEST_SKIP() << "needs the update_host fixture: run through ctest";
-      FAIL() << error;
-    }
+    auto servers = test::TestServers::Require("update_host");
+    if (!servers) GTEST_SKIP() << "needs the update_host fixture: run through ctest";
     servers_ = *servers;
     // Archives live under a folder of this test's own; the version list is the host's one page.
     folder_ = "t";

@@ -49,13 +49,16 @@ int TestServers::RequestsFor(const std::string& uri) const {
   return count;
 }
 
-void NetServersTest::SetUp() {
+std::optional<TestServers> TestServers::Require(const std::string& fixture) {
   std::string error;
-  auto found = TestServers::Find("net_servers", &error);
-  if (!found) {
-    if (error.empty()) GTEST_SKIP() << "needs the net_servers fixture: run through ctest";
-    FAIL() << error;
-  }
+  auto servers = Find(fixture, &error);
+  if (!servers && !error.empty()) ADD_FAILURE() << error;
+  return servers;
+}
+
+void NetServersTest::SetUp() {
+  auto found = TestServers::Require("net_servers");
+  if (!found) GTEST_SKIP() << "needs the net_servers fixture: run through ctest";
   servers_ = *found;
 }
 

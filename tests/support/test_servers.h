@@ -21,6 +21,9 @@ struct TestServers {
   // test program runs outside CTest); `error` then stays empty. When the variable is set but
   // the state cannot be read, nothing either, with `error` saying why.
   static std::optional<TestServers> Find(const std::string& fixture, std::string* error);
+  // Find for a test: nothing outside CTest (the test should skip), and a test failure added
+  // when the fixture's state cannot be read.
+  static std::optional<TestServers> Require(const std::string& fixture);
 
   std::filesystem::path docroot;
   // nginx's log: one line per request ended, "URI STATUS".
