@@ -174,6 +174,8 @@ TEST_F(LauncherUpdateCheck, AnUpdateIsInstalledAtTheNextStartAndNotFetchedAgain)
 
   EXPECT_EQ(RunLauncher(), 0);
   ASSERT_TRUE(fs::exists(Pending("0000100000003.zip")));
+  // The stub client appends its record by rewriting its log: one client at a time.
+  ASSERT_EQ(install_.WaitForClient(seconds(20)).size(), 1u);
   EXPECT_EQ(RunLauncher(), 0);
 
   EXPECT_TRUE(test::ReadFile(install_.dir() / "data" / "0000100000003.zip.bin") ==

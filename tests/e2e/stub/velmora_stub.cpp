@@ -1,6 +1,7 @@
 // Stands in for the game client in end-to-end tests. Appends one record of how it was started
 // (its arguments and its current directory) to "client.log" beside itself; the record appears
-// whole, by rename, so a test that sees the file can read it.
+// whole, by rename, so a test that sees the file can read it. Two clients running at once could
+// lose a record: a test that starts the client twice waits for the first record in between.
 
 #include <filesystem>
 #include <fstream>
