@@ -72,7 +72,8 @@ install_packages() {
   [ -f "$MINGW_PREFIX/.complete" ] || add_source_entries
   if [ -n "$missing" ] || [ -n "${NEED_UPDATE:-}" ] || [ ! -f "$MINGW_PREFIX/.complete" ]; then
     say "updating package lists"
-    as_root apt-get update -qq
+    # A mirror caught mid-sync fails one index; the packages may still be found in the others.
+    as_root apt-get update -qq || say "some package lists could not be updated; going on"
   fi
   missing=$(missing_packages)
   if [ -n "$missing" ]; then
