@@ -39,9 +39,10 @@ class CountingPlanner : public tarvo::DownloadPlanner {
     second = m_second;
     return true;
   }
-  void StartDownload(const std::u16string& url, const std::u16string& destination) override {
+  bool StartDownload(const std::u16string& url, const std::u16string& destination) override {
     benchmark::DoNotOptimize(url.size() + destination.size());
     ++started;
+    return true;
   }
   int started = 0;
 

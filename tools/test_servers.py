@@ -7,7 +7,10 @@
 start runs nginx (from the system, as a plain process of the calling user with a generated
 configuration) and/or tools/update_server.py, each serving DIR, detached from the caller, and
 returns once they answer. PORT 0 takes a free port. The state FILE then holds the lines
-"nginx_port=N", "faults_port=N" and "docroot=DIR" for the tests to read. Both servers end by
+"nginx_port=N", "faults_port=N", "blackhole_port=N" (a port whose connection attempts are never
+answered) and "docroot=DIR" for the tests to read; FILE.run/faults.log is update_server.py's
+log of request groups. With both servers, nginx hands a request for a file that has fault rules
+beside it (NAME.fault) to update_server.py. Both servers end by
 themselves after S seconds (default 3600) if stop never comes. A previous start with the same
 state FILE is stopped first.
 """
@@ -42,8 +45,20 @@ http {{
   server {{
     listen 127.0.0.1:{port};
     root {docroot};
-  }}
+{faults}  }}
 }}
+"""
+
+# With the update server running beside nginx, a page with fault rules beside it (NAME.fault)
+# is answered by the update server, so that a client with a fixed address meets the faults.
+NGINX_FAULTS = """\
+    location / {{
+      if (-f $request_filename.fault) {{
+        proxy_pass http://127.0.0.1:{faults_port};
+      }}
+      proxy_buffering off;
+      proxy_read_timeout 3600s;
+    }}
 """
 
 
@@ -78,14 +93,15 @@ def spawn(command, log):
                                 start_new_session=True)
 
 
-def start_nginx(run, docroot, port, lifetime):
+def start_nginx(run, docroot, port, lifetime, faults_port):
     for name in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
         os.makedirs(os.path.join(run, "tmp", name), exist_ok=True)
     for _ in range(5):
         chosen = port or free_port()
         conf = os.path.join(run, "nginx.conf")
         with open(conf, "w", encoding="utf-8") as f:
-            f.write(NGINX_CONF.format(run=run, port=chosen, docroot=docroot))
+            faults = NGINX_FAULTS.format(faults_port=faults_port) if faults_port else ""
+            f.write(NGINX_CONF.format(run=run, port=chosen, docroot=docroot, faults=faults))
         process = spawn(["timeout", str(lifetime), "nginx", "-p", run, "-e",
                          os.path.join(run, "error.log"), "-c", conf],
                         os.path.join(run, "nginx.out"))
@@ -110,13 +126,18 @@ def start_faults(run, docroot, port, lifetime):
     port_file = os.path.join(run, "faults.port")
     if os.path.exists(port_file):
         os.remove(port_file)
+    blackhole_file = os.path.join(run, "blackhole.port")
     process = spawn([sys.executable, os.path.join(HERE, "update_server.py"), "--port", str(port),
                      "--port-file", port_file, "--docroot", docroot,
+                     "--log", os.path.join(run, "faults.log"), "--blackhole-file", blackhole_file,
                      "--lifetime", str(lifetime)], os.path.join(run, "faults.out"))
     if not wait_until(lambda: os.path.exists(port_file), process):
         raise SystemExit(f"test_servers: update_server did not start; see {run}/faults.out")
     with open(port_file, encoding="ascii") as f:
-        return [process.pid], int(f.read())
+        port = int(f.read())
+    with open(blackhole_file, encoding="ascii") as f:
+        blackhole = int(f.read())
+    return [process.pid], port, blackhole
 
 
 def ours(pid, run):
@@ -157,14 +178,17 @@ def start(args):
     os.makedirs(docroot, exist_ok=True)
     lines, pids = [f"docroot={docroot}"], []
     try:
+        faults_port = 0
+        if args.faults is not None:
+            started, faults_port, blackhole = start_faults(run, docroot, args.faults,
+                                                           args.lifetime)
+            pids += started
+            lines.append(f"faults_port={faults_port}")
+            lines.append(f"blackhole_port={blackhole}")
         if args.nginx is not None:
-            started, port = start_nginx(run, docroot, args.nginx, args.lifetime)
+            started, port = start_nginx(run, docroot, args.nginx, args.lifetime, faults_port)
             pids += started
             lines.append(f"nginx_port={port}")
-        if args.faults is not None:
-            started, port = start_faults(run, docroot, args.faults, args.lifetime)
-            pids += started
-            lines.append(f"faults_port={port}")
     finally:
         with open(os.path.join(run, "pids"), "w", encoding="ascii") as f:
             f.writelines(f"{pid}\n" for pid in pids)

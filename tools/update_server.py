@@ -19,12 +19,20 @@ clients whose URL cannot carry a query, such as the launcher's fixed version lis
                   set above); with short=N the chunked body holds N bytes and ends properly
   location=URL    send "Location: URL" (with status=302, a redirection)
   echo=1          the body is the request's head (request line and header lines) as received
+  delay=MS        wait MS milliseconds after reading the request before answering
+  trickle=MS      send the body one byte every MS milliseconds
+  group=NAME      count this request among those of NAME in the log (see --log)
 
 Every answer closes its connection. The server ends by itself after --lifetime seconds, or on
 SIGTERM or SIGINT. With --port 0 it takes a free port; --port-file receives the port it took.
+--log FILE receives a line "start GROUP ACTIVE" as each request of a group is read, ACTIVE
+being how many requests of that group are then being answered. --blackhole-file receives the
+port of a second listening socket whose backlog is kept full: connection attempts to it are
+never answered, as with a host that drops them.
 """
 
 import argparse
+import collections
 import os
 import signal
 import socket
@@ -67,6 +75,12 @@ class FaultHandler(socketserver.BaseRequestHandler):
         return data[: data.index(b"\r\n\r\n") + 4]
 
     def answer(self, sock, head):
+        try:
+            self.answer_counted(sock, head)
+        finally:
+            self.server.leave()
+
+    def answer_counted(self, sock, head):
         request_line = head.split(b"\r\n", 1)[0].decode("latin-1")
         parts = request_line.split()
         if len(parts) < 2 or parts[0] not in ("GET", "HEAD"):
@@ -79,6 +93,9 @@ class FaultHandler(socketserver.BaseRequestHandler):
             with open(path + ".fault", encoding="utf-8") as rules:
                 faults.update(urllib.parse.parse_qsl(rules.read().strip()))
         faults.update(urllib.parse.parse_qsl(target.query))
+        self.server.enter(faults.get("group"))
+        if "delay" in faults:
+            self.server.stopping.wait(int(faults["delay"]) / 1000.0)
 
         if faults.get("stall") == "headers":
             self.hold(sock)
@@ -114,6 +131,13 @@ class FaultHandler(socketserver.BaseRequestHandler):
                 piece = body[offset:offset + CHUNK]
                 sock.sendall(b"%x\r\n%s\r\n" % (len(piece), piece))
             sock.sendall(b"0\r\n\r\n")
+            return
+        if "trickle" in faults:
+            pause = int(faults["trickle"]) / 1000.0
+            for offset in range(len(body)):
+                if self.server.stopping.wait(pause):
+                    return
+                sock.sendall(body[offset:offset + 1])
             return
         for fault in ("short", "drop", "stall"):
             if fault in faults:
@@ -153,10 +177,33 @@ class FaultServer(socketserver.ThreadingTCPServer):
     allow_reuse_address = True
     request_queue_size = 64
 
-    def __init__(self, port, docroot):
+    def __init__(self, port, docroot, log=None):
         self.docroot = os.path.realpath(docroot)
         self.stopping = threading.Event()
+        self.log = log
+        self.counting = threading.Lock()
+        self.active = collections.Counter()
+        self.local = threading.local()
         super().__init__(("127.0.0.1", port), FaultHandler)
+
+    def enter(self, group):
+        """Counts the calling thread's request in `group` (None: in no group)."""
+        self.local.group = group
+        if group is None:
+            return
+        with self.counting:
+            self.active[group] += 1
+            if self.log:
+                with open(self.log, "a", encoding="utf-8") as f:
+                    f.write(f"start {group} {self.active[group]}\n")
+
+    def leave(self):
+        group = getattr(self.local, "group", None)
+        self.local.group = None
+        if group is None:
+            return
+        with self.counting:
+            self.active[group] -= 1
 
     def resolve(self, url_path):
         """The file a URL path names, or None for a path that leaves the document root."""
@@ -166,6 +213,31 @@ class FaultServer(socketserver.ThreadingTCPServer):
         return path
 
 
+def write_port(path, port):
+    temporary = path + ".new"
+    with open(temporary, "w", encoding="ascii") as f:
+        f.write(f"{port}\n")
+    os.replace(temporary, path)
+
+
+def make_blackhole():
+    """A listening socket whose backlog is full: further connection attempts get no answer."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(0)
+    port = listener.getsockname()[1]
+    fillers = []
+    for _ in range(3):
+        filler = socket.socket()
+        filler.setblocking(False)
+        try:
+            filler.connect(("127.0.0.1", port))
+        except BlockingIOError:
+            pass
+        fillers.append(filler)
+    return [listener] + fillers
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--port", type=int, default=0)
@@ -173,15 +245,18 @@ def main():
     parser.add_argument("--docroot", default=".")
     parser.add_argument("--lifetime", type=float, default=600.0,
                         help="seconds after which the server ends by itself")
+    parser.add_argument("--log")
+    parser.add_argument("--blackhole-file")
     args = parser.parse_args()
 
-    server = FaultServer(args.port, args.docroot)
+    server = FaultServer(args.port, args.docroot, args.log)
     port = server.server_address[1]
+    blackhole = None
+    if args.blackhole_file:
+        blackhole = make_blackhole()
+        write_port(args.blackhole_file, blackhole[0].getsockname()[1])
     if args.port_file:
-        temporary = args.port_file + ".new"
-        with open(temporary, "w", encoding="ascii") as f:
-            f.write(f"{port}\n")
-        os.replace(temporary, args.port_file)
+        write_port(args.port_file, port)
     print(f"update_server: http://127.0.0.1:{port}/ serving {server.docroot}", flush=True)
 
     done = threading.Event()

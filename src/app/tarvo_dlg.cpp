@@ -4,7 +4,9 @@
 #include "install/pending_archives.h"
 #include "platform/process.h"
 #include "res/resource.h"
+#include "update/launcher_planner.h"
 #include "update/run_update_check.h"
+#include "update/version_list_url.h"
 
 namespace tarvo {
 
@@ -38,22 +40,52 @@ void CTarvoDlg::HideLauncherWindow() {
   MoveWindow(0, 0, 0, 0, TRUE);
 }
 
+namespace {
+
+// Runs one step of the start-up sequence; whatever it throws stays here.
+template <class Step>
+void RunStep(Step step) {
+  try {
+    step();
+  } catch (...) {
+    // The next step runs all the same, and the client starts.
+  }
+}
+
+}  // namespace
+
 BOOL CTarvoDlg::OnInitDialog() {
-  CDialog::OnInitDialog();
-  HideLauncherWindow();
+  RunStep([this] {
+    CDialog::OnInitDialog();
+    HideLauncherWindow();
+  });
+
+  // Without its own whole path the launcher would take another folder for the installation.
+  const std::u16string directory = GetProgramDirectory();
+  if (directory.empty()) {
+    OnCancel();
+    return TRUE;
+  }
 
   // What the previous start downloaded is installed before anything else looks at the versions.
-  InstallPendingArchives();
-  DeletePendingArchives();
+  RunStep([&] { InstallPendingArchives(directory); });
+  RunStep([&] { DeletePendingArchives(directory); });
 
-  // Blocks until the version list has been fetched and planned; downloads run on their own.
-  const int started = RunUpdateCheck();
+  // Blocks until the version list has been fetched and planned, or its deadline has passed;
+  // downloads run on their own.
+  int started = 0;
+  RunStep([&] {
+    LauncherPlanner planner(m_downloads, directory);
+    started = RunUpdateCheck(std::u16string(kVersionListUrl), planner, directory);
+  });
 
-  const std::u16string client = GetProgramDirectory() + u"Velmora.exe";
-  ShellExecuteW(nullptr, u"open", client.c_str(), u"/Show", nullptr, SW_SHOWNORMAL);
+  RunStep([&] {
+    const std::u16string client = directory + u"Velmora.exe";
+    ShellExecuteW(nullptr, u"open", client.c_str(), u"/Show", nullptr, SW_SHOWNORMAL);
+  });
 
-  // With nothing downloading, the dialog ends as soon as initialisation returns; otherwise the
-  // first WM_DOWNLOAD_FINISHED ends it.
+  // With nothing downloading, the dialog ends as soon as initialisation returns; otherwise it
+  // ends when a download has stored its archive or every download has ended.
   if (started == 0) OnCancel();
   return TRUE;
 }
@@ -86,9 +118,13 @@ LRESULT CTarvoDlg::OnCancelCommand(CWnd& target, WPARAM, LPARAM) {
   return 0;
 }
 
-// Any completion message ends the launcher; its parameters carry nothing.
-LRESULT CTarvoDlg::OnDownloadFinished(CWnd& target, WPARAM, LPARAM) {
-  static_cast<CTarvoDlg&>(target).OnCancel();
+// wParam says whether the download stored its archive. A download that stored nothing lets a
+// waiting one start, and ends the launcher only when it was the last.
+LRESULT CTarvoDlg::OnDownloadFinished(CWnd& target, WPARAM wParam, LPARAM) {
+  auto& dialog = static_cast<CTarvoDlg&>(target);
+  bool done = true;
+  RunStep([&] { done = dialog.m_downloads.Ended(wParam != 0); });
+  if (done) dialog.OnCancel();
   return 0;
 }
 

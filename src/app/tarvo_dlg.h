@@ -2,6 +2,7 @@
 // The launcher dialog: never seen, its initialisation runs the whole start-up sequence.
 
 #include "app/launcher_messages.h"
+#include "net/download_queue.h"
 #include "platform/framework.h"
 
 namespace tarvo {
@@ -17,6 +18,7 @@ class CTarvoDlg : public CDialog {
   ~CTarvoDlg() override;
 
   // Hides the dialog and runs the start-up sequence; ends the dialog when no download started.
+  // A step that fails, throwing or not, never keeps the next ones or the client from running.
   BOOL OnInitDialog() override;
   void DoDataExchange(CDataExchange* pDX) override;
 
@@ -36,6 +38,8 @@ class CTarvoDlg : public CDialog {
   static const MessageMap kMessageMap;
 
   HICON m_hIcon;
+  // The downloads of this start; the dialog ends once one stored its archive or all ended.
+  DownloadQueue m_downloads;
 };
 
 }  // namespace tarvo

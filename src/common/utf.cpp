@@ -99,6 +99,20 @@ std::u16string Utf8ToUtf16(std::string_view bytes) {
   return out;
 }
 
+std::size_t Utf8IncompleteTail(std::string_view bytes) {
+  // The last lead byte among the last three bytes, and the length it announces.
+  for (std::size_t back = 1; back <= 3 && back <= bytes.size(); ++back) {
+    const auto b = static_cast<std::uint8_t>(bytes[bytes.size() - back]);
+    if ((b & 0xC0) == 0x80) continue;
+    const std::size_t length = b >= 0xC2 && b <= 0xDF   ? 2
+                               : b >= 0xE0 && b <= 0xEF ? 3
+                               : b >= 0xF0 && b <= 0xF4 ? 4
+                                                        : 1;
+    return length > back ? back : 0;
+  }
+  return 0;
+}
+
 std::string Utf16ToUtf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -16,7 +16,9 @@ constexpr char16_t kSecondKey[] = u"SecondVersion";
 
 bool ReadConfigVersion(const std::u16string& configPath, std::int32_t& first,
                        std::int32_t& second) {
-  if (!PathFileExistsW(configPath.c_str())) return false;
+  // A folder, a device or a file this process may not read would read as 0/0 and plan another
+  // line's updates.
+  if (!CanReadFile(configPath.c_str())) return false;
   const CIniFile ini(configPath);
   first = ini.ReadInt(kSection, kFirstKey, 0);
   second = ini.ReadInt(kSection, kSecondKey, 0);

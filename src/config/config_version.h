@@ -9,7 +9,8 @@
 namespace tarvo {
 
 // Reads the pair from the configuration path (GetConfigPath). Returns false, leaving both
-// out-parameters as they were, when no file exists there; otherwise sets both and returns true.
+// out-parameters as they were, when no file that can be read exists there (nothing, a folder,
+// a device, a file this process may not read); otherwise sets both and returns true.
 bool ReadConfigVersion(std::int32_t& first, std::int32_t& second);
 
 // Records the pair in the configuration path, first then second, each as its own write. Does

@@ -53,8 +53,9 @@ void DeletePendingArchives(const std::u16string& programDirectory) {
     DeleteFileW(path.c_str());
   };
   ForEachFile(PendingFolder(programDirectory) + u"*.zip", remove);
-  // A download stopped part-way leaves its ".part" file; no download of this start runs yet.
-  ForEachFile(PendingFolder(programDirectory) + u"*.zip.part", remove);
+  // A download stopped part-way leaves its part file, whatever its name; no download of this
+  // start runs yet.
+  ForEachFile(PendingFolder(programDirectory) + u"*.part", remove);
 }
 
 }  // namespace tarvo

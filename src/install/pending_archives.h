@@ -13,7 +13,7 @@ void InstallPendingArchives();
 // The same for the installation at `programDirectory` (ending in "\").
 void InstallPendingArchives(const std::u16string& programDirectory);
 
-// Deletes every "*.zip" file of "UpdateZip\" and every "*.zip.part" file that an interrupted
+// Deletes every "*.zip" file of "UpdateZip\" and every "*.part" file that an interrupted
 // download left there. The folder itself stays.
 void DeletePendingArchives();
 void DeletePendingArchives(const std::u16string& programDirectory);

@@ -4,31 +4,41 @@
 
 #include <string>
 
+#include "net/transfer_guard.h"
 #include "platform/threads.h"
 #include "platform/types.h"
 
 namespace tarvo {
 
+// A transfer that receives less than 60 KiB in any minute (below 1 KiB/s) is given up: a
+// server that trickles would otherwise keep the hidden launcher alive for ever.
+inline constexpr TransferLimits kDownloadLimits{std::chrono::milliseconds(0),
+                                                std::chrono::seconds(60), 60 * 1024};
+
 // What a worker is to fetch and where to store it.
 struct DownloadRequest {
   std::u16string url;          // absolute HTTP URL of the archive
   std::u16string destination;  // full path of the file to create for it
+  TransferLimits limits = kDownloadLimits;
 };
 
 // Starts a worker that fetches `url` into `destination` and returns at once; the worker posts
-// WM_DOWNLOAD_FINISHED to the application's main window when it ends, stored or not. An empty
-// `url` starts nothing, and no message follows. Should no thread start, the message is posted
-// at once, so that the launcher never waits for a worker that does not exist.
+// WM_DOWNLOAD_FINISHED to the application's main window when it ends, with wParam 1 when it
+// stored the archive and 0 when not. An empty `url` starts nothing, and no message follows.
+// Should no thread start, the message (0) is posted at once, so that the launcher never waits
+// for a worker that does not exist.
 void StartDownload(const std::u16string& url, const std::u16string& destination);
 
-// StartDownload with the thread start given (CreateThread above).
-void StartDownload(const std::u16string& url, const std::u16string& destination,
+// StartDownload of a whole request, with the thread start given (CreateThread above).
+void StartDownload(DownloadRequest request,
                    BOOL (*startThread)(LPTHREAD_START_ROUTINE routine, void* parameter));
 
 // The worker's thread routine. `parameter` is a DownloadRequest made with new, which the
-// routine owns and destroys. It fetches the archive (see FetchArchive in fetch_archive.h) with
-// COM initialised for the thread, posts WM_DOWNLOAD_FINISHED to the main window once the
-// destination is complete and closed (or nothing was stored), and returns 0. Never throws.
+// routine owns and destroys. It fetches the archive (FetchArchive in fetch_archive.h) with COM
+// initialised for the thread while a watcher thread holds it to request.limits, and returns 0.
+// Exactly one WM_DOWNLOAD_FINISHED follows: from the worker once the destination is complete
+// and closed (1) or nothing was stored (0), or from the watcher (0) when it gave the transfer
+// up, however long the worker's own call then still blocks. Never throws.
 DWORD DownloadThreadProc(void* parameter);
 
 // Creates a new, empty file with a unique name beginning with "vl" in the system's temporary

@@ -1,13 +1,17 @@
 #include "net/fetch_archive.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <limits>
 #include <memory>
 #include <vector>
 
 #include "common/decimal.h"
+#include "common/stream_tail.h"
 #include "platform/files.h"
 #include "platform/internet.h"
+#include "unzip/zip_end_record.h"
 
 namespace tarvo {
 
@@ -24,16 +28,42 @@ constexpr DWORD kContext = 1;
 constexpr UINT kReadPiece = 8192;
 // Pieces go to disk in blocks of this size: fewer, larger writes.
 constexpr std::size_t kWriteBlock = 64 * 1024;
+// Names tried for a part file before giving up.
+constexpr int kPartNameAttempts = 16;
 
-// The file that takes the body while it arrives, beside the destination. The pending-archive
-// search ("*.zip") never matches its name, so a launcher stopped mid-transfer leaves nothing
-// that the next start would install. Deleted unless Commit moved it over the destination.
+// Eight hexadecimal digits that differ from call to call and, through the clock and the
+// address of a local, from process to process; a part file is made new, so a name that is
+// taken only costs another try.
+std::u16string PartSuffix() {
+  static std::atomic<std::uint64_t> counter{0};
+  const int local = 0;
+  std::uint64_t x = static_cast<std::uint64_t>(
+                        std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                    (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^
+                    reinterpret_cast<std::uintptr_t>(&local);
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  x ^= x >> 31;
+  std::u16string digits;
+  for (int shift = 28; shift >= 0; shift -= 4) digits += u"0123456789ABCDEF"[(x >> shift) & 0xF];
+  return digits;
+}
+
+// The file that takes the body while it arrives, beside the destination and of its own: no
+// other transfer, of this launcher or another, writes it. The pending-archive search ("*.zip")
+// never matches its name, so a launcher stopped mid-transfer leaves nothing that the next start
+// would install, and the next start deletes it. Deleted unless Commit moved it over the
+// destination.
 class PartialArchive {
  public:
   explicit PartialArchive(const std::u16string& destination)
-      : destination_(destination),
-        path_(destination + u".part"),
-        file_(path_.c_str(), CFile::modeCreate | CFile::modeReadWrite) {}
+      : destination_(destination), tail_(kZipTailSize) {
+    for (int attempt = 0; attempt < kPartNameAttempts; ++attempt) {
+      path_ = destination + u"." + PartSuffix() + u".part";
+      if (file_.Open(path_.c_str(), CFile::modeCreateNew | CFile::modeReadWrite)) return;
+    }
+    throw CFileException();
+  }
   PartialArchive(const PartialArchive&) = delete;
   PartialArchive& operator=(const PartialArchive&) = delete;
   ~PartialArchive() {
@@ -49,13 +79,24 @@ class PartialArchive {
   // Keeps the bytes, writing them out in blocks of kWriteBlock.
   void Write(const char* bytes, UINT count) {
     block_.insert(block_.end(), bytes, bytes + count);
+    tail_.Append(std::string_view(bytes, count));
     if (block_.size() >= kWriteBlock) Flush();
   }
 
-  // Writes what is kept, closes the file and moves it over the destination; false when the
-  // move fails.
-  bool Commit() {
+  // Writes what is kept and checks that the file is a zip archive. False when it is not.
+  bool Complete() {
     Flush();
+    const auto record = FindZipEndRecord(tail_.bytes(), tail_.total());
+    if (!record) return false;
+    if (record->entries == 0) return true;
+    char signature[4] = {};
+    file_.Seek(static_cast<std::int64_t>(record->directoryStart), CFile::begin);
+    return file_.Read(signature, 4) == 4 &&
+           std::string_view(signature, 4) == kZipDirectorySignature;
+  }
+
+  // Closes the file and moves it over the destination; false when the move fails.
+  bool Commit() {
     file_.Close();
     committed_ = MoveFileExW(path_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
     return committed_;
@@ -72,8 +113,46 @@ class PartialArchive {
   std::u16string path_;
   CFile file_;
   std::vector<char> block_;
+  StreamTail tail_;
   bool committed_ = false;
 };
+
+// Fetches the body into `part`; true when it arrived whole and is a zip archive.
+bool ReceiveArchive(const DownloadRequest& request, TransferGuard& guard,
+                    std::unique_ptr<PartialArchive>& part) {
+  CInternetSession& session = guard.session();
+  session.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
+  session.SetOption(INTERNET_OPTION_CONNECT_BACKOFF, kConnectBackoffMs);
+  session.SetOption(INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
+  const std::unique_ptr<CHttpFile> file = session.OpenURL(request.url.c_str(), kContext, kOpenFlags);
+  if (!file) return false;
+
+  // Anything but "200" stores nothing; "407" too, as no proxy credentials are ever sent.
+  std::u16string status;
+  file->QueryInfo(HTTP_QUERY_STATUS_CODE, status);
+  if (status != u"200") return false;
+
+  // A body without a usable length could never be stored, so it is not read at all: a server
+  // could otherwise keep the worker, and the launcher with it, busy for as long as it liked.
+  std::u16string length_text;
+  file->QueryInfo(HTTP_QUERY_CONTENT_LENGTH, length_text);
+  const std::optional<std::uint32_t> length = UsableContentLength(length_text);
+  if (!length) return false;
+
+  part = std::make_unique<PartialArchive>(request.destination);
+  std::vector<char> piece(kReadPiece);
+  std::uint32_t remaining = *length;
+  while (remaining > 0) {
+    const UINT wanted = std::min<std::uint32_t>(remaining, kReadPiece);
+    const UINT got = file->Read(piece.data(), wanted);
+    if (got == 0 || got > wanted) break;
+    guard.Received(got);
+    part->Write(piece.data(), got);
+    remaining -= got;
+  }
+  file->Close();
+  return remaining == 0 && part->Complete();
+}
 
 }  // namespace
 
@@ -83,44 +162,29 @@ std::optional<std::uint32_t> UsableContentLength(std::u16string_view text) {
   return static_cast<std::uint32_t>(length);
 }
 
-bool FetchArchive(const DownloadRequest& request) {
+FetchOutcome FetchArchive(const DownloadRequest& request, TransferGuard& guard) {
+  std::unique_ptr<PartialArchive> part;
+  bool complete = false;
   try {
-    CInternetSession session;
-    session.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
-    session.SetOption(INTERNET_OPTION_CONNECT_BACKOFF, kConnectBackoffMs);
-    session.SetOption(INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
-    const std::unique_ptr<CHttpFile> file =
-        session.OpenURL(request.url.c_str(), kContext, kOpenFlags);
-    if (!file) return false;
-
-    // Anything but "200" stores nothing; "407" too, as no proxy credentials are ever sent.
-    std::u16string status;
-    file->QueryInfo(HTTP_QUERY_STATUS_CODE, status);
-    if (status != u"200") return false;
-
-    // A body without a usable length could never be stored, so it is not read at all: a
-    // server could otherwise keep the worker, and the launcher with it, busy for as long as
-    // it liked.
-    std::u16string length_text;
-    file->QueryInfo(HTTP_QUERY_CONTENT_LENGTH, length_text);
-    const std::optional<std::uint32_t> length = UsableContentLength(length_text);
-    if (!length) return false;
-
-    PartialArchive part(request.destination);
-    std::vector<char> piece(kReadPiece);
-    std::uint32_t remaining = *length;
-    while (remaining > 0) {
-      const UINT wanted = std::min<std::uint32_t>(remaining, kReadPiece);
-      const UINT got = file->Read(piece.data(), wanted);
-      if (got == 0 || got > wanted) break;
-      part.Write(piece.data(), got);
-      remaining -= got;
-    }
-    file->Close();
-    session.Close();
-    return remaining == 0 && part.Commit();
+    complete = ReceiveArchive(request, guard, part);
   } catch (...) {
     // A failed transfer, a failed write or exhausted memory: nothing is stored.
+  }
+  // A transfer given up meanwhile leaves the destination alone, complete or not.
+  if (!guard.Finish()) return FetchOutcome::kGivenUp;
+  try {
+    if (complete && part->Commit()) return FetchOutcome::kStored;
+  } catch (...) {
+    // Closing the part file failed: its data may not all be on disk.
+  }
+  return FetchOutcome::kFailed;
+}
+
+bool FetchArchive(const DownloadRequest& request) {
+  try {
+    const auto guard = TransferGuard::Make(TransferLimits{}, nullptr, kContext);
+    return FetchArchive(request, *guard) == FetchOutcome::kStored;
+  } catch (...) {
     return false;
   }
 }

@@ -6,8 +6,16 @@
 #include <string_view>
 
 #include "net/download.h"
+#include "net/transfer_guard.h"
 
 namespace tarvo {
+
+// What became of one transfer.
+enum class FetchOutcome {
+  kStored,   // the archive is at its destination
+  kFailed,   // nothing was stored; the destination is as it was
+  kGivenUp,  // its guard gave it up first: nothing was stored, and its watcher reported its end
+};
 
 // The body length that a Content-Length value announces, read as decimal text by the shared
 // rules (white space, sign, digits), when a body of that length can be stored: nothing for an
@@ -15,12 +23,18 @@ namespace tarvo {
 // 32-bit limit, which the reading clamps and which would cut a larger archive short.
 std::optional<std::uint32_t> UsableContentLength(std::u16string_view text);
 
-// Fetches request.url (a fresh GET: 30 s connect time-out, one attempt, no cache) and stores
-// its body at request.destination when the status is exactly "200" and exactly the announced
-// Content-Length arrived; bytes sent beyond that length are never read. The body streams into
-// request.destination + ".part", which replaces the destination only once complete. On every
-// failure the ".part" file is deleted and an existing destination stays as it was. Returns
-// whether the archive was stored. Never throws.
+// Fetches request.url through the guard's session (a fresh GET: 30 s connect time-out, one
+// attempt, no cache) and stores its body at request.destination when the status is exactly
+// "200", exactly the announced Content-Length arrived, and the body is a zip archive (its end
+// record found, and the central directory where the end record says). Bytes sent beyond the
+// announced length are never read. The body streams into a part file of its own beside the
+// destination, "<destination>.<8 hex digits>.part", made new, which replaces the destination
+// only once complete and checked; on every failure it is deleted and an existing destination
+// stays as it was. The guard hears of every byte received and decides, before anything is
+// stored, whether the transfer still counts. Never throws.
+FetchOutcome FetchArchive(const DownloadRequest& request, TransferGuard& guard);
+
+// The same with a guard of its own that sets no limits; true when the archive was stored.
 bool FetchArchive(const DownloadRequest& request);
 
 }  // namespace tarvo

@@ -17,7 +17,8 @@ namespace tarvo {
 inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 
 // Writes the full path of the running executable into `buffer` (at most `size` units with the
-// terminating NUL) and returns its length without the NUL. A path that does not fit is cut.
+// terminating NUL) and returns its length without the NUL. A path that does not fit is cut to
+// `size` - 1 units, and `size` is returned (0 on failure).
 DWORD GetModuleFileNameW(std::nullptr_t module, char16_t* buffer, DWORD size);
 
 // Writes the current directory into `buffer` and returns its length without the NUL; when it
@@ -27,6 +28,9 @@ BOOL SetCurrentDirectoryW(const char16_t* path);
 
 // True exactly when a file or directory exists at `path`.
 BOOL PathFileExistsW(const char16_t* path);
+// True when `path` names a file (no directory, no device) that this process can open for
+// reading. Opening it does not wait, whatever stands there.
+BOOL CanReadFile(const char16_t* path);
 // The attributes (FILE_ATTRIBUTE_*) of what stands at `path`, or INVALID_FILE_ATTRIBUTES.
 // POSIX: directory, and read-only when the owner may not write; nothing else.
 DWORD GetFileAttributesW(const char16_t* path);
@@ -45,8 +49,10 @@ class CFile {
     modeWrite = 0x0001,
     modeReadWrite = 0x0002,
     shareDenyWrite = 0x0020,
-    modeCreate = 0x1000,  // create, or truncate an existing file
+    modeCreate = 0x1000,      // create, or truncate an existing file
+    modeCreateNew = 0x10000,  // create a new file; fails when something stands at the path
   };
+  enum SeekPosition : UINT { begin = 0, current = 1, end = 2 };
 
   CFile();
   // Opens `path`; throws CFileException when it cannot.
@@ -62,6 +68,8 @@ class CFile {
   // Writes all `count` bytes or throws.
   void Write(const void* buffer, UINT count);
   std::uint64_t GetLength() const;
+  // Moves the position to `offset` from `from`; returns the new position. Throws on failure.
+  std::uint64_t Seek(std::int64_t offset, UINT from);
   void Close();
   bool IsOpen() const;
 

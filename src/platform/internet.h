@@ -19,6 +19,7 @@ namespace tarvo {
 inline constexpr DWORD INTERNET_OPTION_CONNECT_TIMEOUT = 2;
 inline constexpr DWORD INTERNET_OPTION_CONNECT_RETRIES = 3;
 inline constexpr DWORD INTERNET_OPTION_CONNECT_BACKOFF = 4;
+inline constexpr DWORD INTERNET_OPTION_SEND_TIMEOUT = 5;
 inline constexpr DWORD INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
 
 // Flags of OpenURL.
@@ -38,6 +39,7 @@ inline constexpr DWORD ERROR_INTERNET_INTERNAL_ERROR = 12004;
 inline constexpr DWORD ERROR_INTERNET_INVALID_URL = 12005;
 inline constexpr DWORD ERROR_INTERNET_UNRECOGNIZED_SCHEME = 12006;
 inline constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+inline constexpr DWORD ERROR_INTERNET_OPERATION_CANCELLED = 12017;
 inline constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;
 inline constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;
 inline constexpr DWORD ERROR_INTERNET_CONNECTION_RESET = 12031;
@@ -105,6 +107,15 @@ class CInternetSession {
 
   // Closes the session. Files already opened stay usable.
   void Close();
+
+  // Ends every request of this session, from any thread: a call blocked in OpenURL, Read or
+  // GetLength gives up soon (OpenURL and Read throw CInternetException with
+  // ERROR_INTERNET_OPERATION_CANCELLED, GetLength gives 0), and so does every later call.
+  // Never throws. Win32: the session's handles are closed, which is how WinINet is told to
+  // give up a blocking call; a call that the system does not give up still never reaches the
+  // caller's data again. The caller must not count on the call returning: code that has to go
+  // on at a deadline waits for the call on another thread.
+  void Abort();
 
  private:
   struct Impl;

@@ -12,4 +12,10 @@ namespace tarvo {
 // 2 GiB of bytes or more on Win32, and std::bad_alloc.
 std::u16string ThreadAnsiToUtf16(std::string_view bytes);
 
+// How many bytes at the end of `bytes` begin a character that `bytes` does not complete, in
+// the ANSI code page of the calling thread: 0 when the last character is whole or the code
+// page has one byte per character. `bytes` must start at the beginning of a character. Lets
+// text that arrives in pieces be converted as if it had come in one piece. POSIX: UTF-8.
+std::size_t ThreadAnsiIncompleteTail(std::string_view bytes);
+
 }  // namespace tarvo

@@ -16,8 +16,6 @@ namespace {
 constexpr std::size_t kNone = SIZE_MAX;
 constexpr std::u16string_view kEntryOpen = u"<Version>";
 constexpr std::u16string_view kEntryClose = u"</Version>";
-// How far a file name is read back character by character before the marks take over.
-constexpr std::size_t kShortName = 64;
 
 // The body as text from which tags are removed. A position is an index into the original body;
 // positions keep their order, and end() stands after the last one. Removed positions form runs;
@@ -155,89 +153,16 @@ class TagFinder {
   std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> m_behind;
 };
 
-// Where "/" and where ":" or "\" stand in the body, so that the file name of an entry's URL
-// can be found from its end without reading the URL. Removals take "/" (with closing tags)
-// but never ":" or "\". The marks are collected as far as the queries reach.
-class NameMarks {
- public:
-  explicit NameMarks(std::u16string_view text) : m_text(text) {}
-
-  // The last "/" left before position `end`, or kNone.
-  std::size_t LastSlash(std::size_t end, const ShrinkingText& text) {
-    Collect(end);
-    const auto below = std::lower_bound(m_slashes.begin(), m_slashes.end(), end);
-    std::size_t rank = below == m_slashes.begin() ? kNone : (below - m_slashes.begin()) - 1;
-    // Step over removed slashes, and let every removed one passed point past the others.
-    std::size_t found = rank;
-    while (found != kNone && text.removed(m_slashes[found])) found = m_skip[found];
-    while (rank != found) {
-      const std::size_t next = m_skip[rank];
-      m_skip[rank] = found;
-      rank = next;
-    }
-    return found == kNone ? kNone : m_slashes[found];
-  }
-
-  // The last ":" or "\" before position `end`, or kNone.
-  std::size_t LastStop(std::size_t end) {
-    Collect(end);
-    const auto below = std::lower_bound(m_stops.begin(), m_stops.end(), end);
-    return below == m_stops.begin() ? kNone : *(below - 1);
-  }
-
- private:
-  void Collect(std::size_t end) {
-    for (; m_collected < end; ++m_collected) {
-      const char16_t c = m_text[m_collected];
-      if (c == u'/') {
-        m_skip.push_back(m_slashes.empty() ? kNone : m_slashes.size() - 1);
-        m_slashes.push_back(m_collected);
-      } else if (c == u':' || c == u'\\') {
-        m_stops.push_back(m_collected);
-      }
-    }
-  }
-
-  std::u16string_view m_text;
-  std::size_t m_collected = 0;
-  std::vector<std::size_t> m_slashes;
-  // For each slash (by rank): a lower rank such that every slash between is removed.
-  std::vector<std::size_t> m_skip;
-  std::vector<std::size_t> m_stops;
-};
-
 }  // namespace
 
 struct EntryScanner::Impl {
   explicit Impl(std::u16string_view body)
-      : text(body), opening(kEntryOpen, text), closing(kEntryClose, text), marks(body) {}
+      : text(body), opening(kEntryOpen, text), closing(kEntryClose, text) {}
 
   void Remove(std::size_t position, std::size_t length) {
     const ShrinkingText::Gap gap = text.Remove(position, length);
     opening.Removed(gap);
     closing.Removed(gap);
-  }
-
-  // EntryFileName for a name of any length, at a cost that does not grow with it when the
-  // name is refused.
-  std::optional<std::u16string> LongFileName(std::size_t url) const {
-    std::size_t nameStart = url;
-    const std::size_t slash = marks.LastSlash(end, text);
-    const std::size_t stop = marks.LastStop(end);
-    const bool hasStop = stop != kNone && stop >= url;
-    if (slash != kNone && slash >= url) {
-      if (hasStop && stop > slash) return std::nullopt;
-      nameStart = slash + 1;
-    } else if (hasStop) {
-      if (text.at(stop) == u':') return std::nullopt;
-      nameStart = stop + 1;
-    }
-    std::u16string name;
-    for (std::size_t p = text.Prev(end); p != kNone && p >= nameStart; p = text.Prev(p)) {
-      name += text.at(p);
-    }
-    std::reverse(name.begin(), name.end());
-    return name;
   }
 
   // The position `offset` characters into the current entry, or its end.
@@ -250,7 +175,6 @@ struct EntryScanner::Impl {
   ShrinkingText text;
   TagFinder opening;
   TagFinder closing;
-  mutable NameMarks marks;
   bool current = false;
   std::size_t openTag = 0;  // the current entry's tags
   std::size_t closeTag = 0;
@@ -292,37 +216,15 @@ std::u16string EntryScanner::EntryPrefix(std::size_t count) const {
   return prefix;
 }
 
-std::u16string EntryScanner::EntryText(std::size_t offset) const {
+std::optional<std::u16string> EntryScanner::EntryText(std::size_t offset,
+                                                      std::size_t maxLength) const {
   const Impl& s = *m_impl;
   std::u16string text;
-  for (std::size_t p = s.Skip(offset); p != s.end; p = s.text.Next(p)) text += s.text.at(p);
+  for (std::size_t p = s.Skip(offset); p != s.end; p = s.text.Next(p)) {
+    if (text.size() == maxLength) return std::nullopt;
+    text += s.text.at(p);
+  }
   return text;
-}
-
-std::optional<std::u16string> EntryScanner::EntryFileName(std::size_t offset) const {
-  const Impl& s = *m_impl;
-  const std::size_t url = s.Skip(offset);
-  if (url == s.end) return std::u16string();
-  // The name follows the URL's last "/"; without one, its last "\"; without either, it is the
-  // whole URL. Names are mostly short, so read back from the URL's end to the first of these
-  // or ":", for a while.
-  std::u16string name;
-  std::size_t p = s.text.Prev(s.end);
-  for (; p != kNone && p >= url && name.size() < kShortName; p = s.text.Prev(p)) {
-    const char16_t c = s.text.at(p);
-    if (c == u'/' || c == u'\\' || c == u':') break;
-    name += c;
-  }
-  if (p != kNone && p >= url && name.size() == kShortName) return s.LongFileName(url);
-  const bool marked = p != kNone && p >= url;
-  if (marked && s.text.at(p) == u':') return std::nullopt;
-  // After a backslash the name holds it unless the URL has no "/" at all.
-  if (marked && s.text.at(p) == u'\\') {
-    const std::size_t slash = s.marks.LastSlash(p, s.text);
-    if (slash != kNone && slash >= url) return std::nullopt;
-  }
-  std::reverse(name.begin(), name.end());
-  return name;
 }
 
 }  // namespace tarvo

@@ -34,13 +34,11 @@ class EntryScanner {
   // The first `count` characters of the current entry, or all of it when it is shorter.
   std::u16string EntryPrefix(std::size_t count) const;
 
-  // The current entry from its character `offset` on; empty when the entry is not longer.
-  std::u16string EntryText(std::size_t offset) const;
-
-  // FileNameFromUrl of EntryText(offset), or nothing when that name holds ":" or "\". Such
-  // names are never used, and copying them out could cost as much as the rest of the body:
-  // nested entries share their last characters.
-  std::optional<std::u16string> EntryFileName(std::size_t offset) const;
+  // The current entry from its character `offset` on (empty when the entry is not longer), or
+  // nothing when that is longer than `maxLength`. Costs at most `maxLength` steps, however
+  // long the entry: nested entries share their last characters, and copying each out whole
+  // could cost as much as the rest of the body.
+  std::optional<std::u16string> EntryText(std::size_t offset, std::size_t maxLength) const;
 
  private:
   struct Impl;

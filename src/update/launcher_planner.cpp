@@ -1,29 +1,22 @@
-// Planning as the launcher runs it: against the recorded versions and the download worker.
+#include "update/launcher_planner.h"
 
-#include "app/program_paths.h"
 #include "config/config_version.h"
-#include "net/download.h"
-#include "update/plan_downloads.h"
+#include "platform/files.h"
 
 namespace tarvo {
 
-namespace {
+LauncherPlanner::LauncherPlanner(DownloadQueue& downloads, std::u16string programDirectory)
+    : m_downloads(downloads), m_programDirectory(std::move(programDirectory)) {}
 
-class LauncherPlanner final : public DownloadPlanner {
- public:
-  bool ReadVersions(std::int32_t& first, std::int32_t& second) override {
-    return ReadConfigVersion(first, second);
-  }
-  void StartDownload(const std::u16string& url, const std::u16string& destination) override {
-    tarvo::StartDownload(url, destination);
-  }
-};
+bool LauncherPlanner::ReadVersions(std::int32_t& first, std::int32_t& second) {
+  return ReadConfigVersion(m_programDirectory + u"Sys\\Config.ini", first, second);
+}
 
-}  // namespace
-
-int PlanDownloads(std::u16string_view page) {
-  LauncherPlanner planner;
-  return PlanDownloads(page, planner, GetProgramDirectory());
+bool LauncherPlanner::StartDownload(const std::u16string& url, const std::u16string& destination) {
+  if (PathFileExistsW(destination.c_str())) return false;
+  const std::u16string folder = m_programDirectory + u"UpdateZip";
+  if (!PathFileExistsW(folder.c_str())) CreateDirectoryW(folder.c_str());
+  return m_downloads.Add(url, destination);
 }
 
 }  // namespace tarvo

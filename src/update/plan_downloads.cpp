@@ -1,5 +1,6 @@
 #include "update/plan_downloads.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "common/decimal.h"
@@ -20,14 +21,13 @@ constexpr std::size_t kUrlStart = 13;
 
 }  // namespace
 
-std::u16string FileNameFromUrl(std::u16string_view url) {
-  auto cut = url.rfind(u'/');
-  if (cut == std::u16string_view::npos) cut = url.rfind(u'\\');
-  return std::u16string(cut == std::u16string_view::npos ? url : url.substr(cut + 1));
-}
-
-bool IsSafeArchiveName(std::u16string_view name) {
-  return name.find_first_of(u"\\:") == std::u16string_view::npos && name != u"." && name != u"..";
+std::u16string ArchiveNameForEntry(std::u16string_view entry) {
+  const std::u16string_view versions = entry.substr(0, kUrlStart);
+  if (versions.size() < kUrlStart ||
+      !std::all_of(versions.begin(), versions.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+    return {};
+  }
+  return std::u16string(versions) + u".zip";
 }
 
 int PlanDownloads(std::u16string_view page, DownloadPlanner& planner,
@@ -49,19 +49,17 @@ int PlanDownloads(std::u16string_view page, DownloadPlanner& planner,
   int started = 0;
   EntryScanner entries(body);
   while (entries.NextEntry()) {
+    // The version characters and the URL's first character.
     const std::u16string head = entries.EntryPrefix(kUrlStart + 1);
+    const std::u16string name = ArchiveNameForEntry(head);
+    if (name.empty() || head.size() <= kUrlStart) continue;
     const std::u16string_view fields(head);
     const std::int32_t first = ParseDecimal(fields.substr(0, kSecondStart));
-    const std::int32_t second =
-        fields.size() > kSecondStart
-            ? ParseDecimal(fields.substr(kSecondStart, kUrlStart - kSecondStart))
-            : 0;
-    const bool hasUrl = fields.size() > kUrlStart;
-    if (!hasUrl || first != recordedFirst || second <= recordedSecond) continue;
-    const std::optional<std::u16string> name = entries.EntryFileName(kUrlStart);
-    if (!name || !IsSafeArchiveName(*name)) continue;
-    started = 1;
-    planner.StartDownload(entries.EntryText(kUrlStart), programDirectory + kUpdateFolder + *name);
+    const std::int32_t second = ParseDecimal(fields.substr(kSecondStart, kUrlStart - kSecondStart));
+    if (first != recordedFirst || second <= recordedSecond) continue;
+    const std::optional<std::u16string> url = entries.EntryText(kUrlStart, kMaxArchiveUrlLength);
+    if (!url) continue;
+    if (planner.StartDownload(*url, programDirectory + kUpdateFolder + name)) started = 1;
   }
   return started;
 }

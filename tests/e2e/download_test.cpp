@@ -14,6 +14,7 @@
 #include "common/utf.h"
 #include "support/test_servers.h"
 #include "support/test_support.h"
+#include "support/zip_builder.h"
 #include "update/version_list_url.h"
 
 namespace tarvo {
@@ -33,12 +34,14 @@ std::vector<std::string> ZipFilesIn(const fs::path& folder) {
   return names;
 }
 
-// Waits until `path` holds at least `bytes`; false after 60 s.
-bool WaitForSize(const fs::path& path, std::uintmax_t bytes) {
+// Waits until a part file in `folder` holds at least `bytes`; false after 60 s.
+bool WaitForPartFile(const fs::path& folder, std::uintmax_t bytes) {
   for (int i = 0; i < 3000; ++i) {
-    std::error_code error;
-    const auto size = fs::file_size(path, error);
-    if (!error && size >= bytes) return true;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      std::error_code error;
+      const auto size = fs::file_size(entry.path(), error);
+      if (entry.path().extension() == ".part" && !error && size >= bytes) return true;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;
@@ -47,7 +50,7 @@ bool WaitForSize(const fs::path& path, std::uintmax_t bytes) {
 TEST(DownloadStoppedMidway, LeavesNoArchiveAndAnOlderOneIntact) {
   const auto servers = test::TestServers::Require("net_servers");
   if (!servers) GTEST_SKIP() << "needs the net_servers fixture: run through ctest";
-  test::PublishedFile file(servers->docroot, test::PatternBytes(1024 * 1024));
+  test::PublishedFile file(servers->docroot, test::PatternArchive(1024 * 1024));
   // Half the archive arrives, then the server holds the connection open without sending.
   const std::string url = servers->FaultsUrl(file.name(), "stall=524288");
   test::TempDir folder;
@@ -58,7 +61,7 @@ TEST(DownloadStoppedMidway, LeavesNoArchiveAndAnOlderOneIntact) {
     if (older) test::WriteFile(destination, "stored earlier");
     test::Process runner(TARVO_DOWNLOAD_RUNNER_PATH, {url, destination.string()}, folder.path());
     ASSERT_TRUE(runner.started());
-    ASSERT_TRUE(WaitForSize(destination.string() + ".part", 400000)) << "no transfer under way";
+    ASSERT_TRUE(WaitForPartFile(folder.path(), 400000)) << "no transfer under way";
     runner.Kill();  // SIGKILL, TerminateProcess
     ASSERT_TRUE(runner.Wait(seconds(30)).has_value());
 
@@ -74,7 +77,8 @@ TEST(DownloadStoppedMidway, LeavesNoArchiveAndAnOlderOneIntact) {
 TEST(UpdateHostFixture, ServesItsDocumentRootWhereTheLauncherLooks) {
   const auto servers = test::TestServers::Require("update_host");
   if (!servers) GTEST_SKIP() << "needs the update_host fixture: run through ctest";
-  test::PublishedFile file(servers->docroot, test::PatternBytes(70000));
+  const std::string archive = test::PatternArchive(70000);
+  test::PublishedFile file(servers->docroot, archive);
   // The launcher's version list address, with the archive's name in place of "zip.html".
   std::string url = Utf16ToUtf8(kVersionListUrl);
   url = url.substr(0, url.rfind('/') + 1) + file.name();
@@ -84,7 +88,7 @@ TEST(UpdateHostFixture, ServesItsDocumentRootWhereTheLauncherLooks) {
   test::Process runner(TARVO_DOWNLOAD_RUNNER_PATH, {url, destination.string()}, folder.path());
   ASSERT_TRUE(runner.started());
   EXPECT_EQ(runner.Wait(seconds(60)), 0);
-  EXPECT_TRUE(test::ReadFile(destination) == test::PatternBytes(70000));
+  EXPECT_TRUE(test::ReadFile(destination) == archive);
 }
 
 }  // namespace

@@ -44,6 +44,8 @@ std::vector<ClientStart> Installation::ClientStarts() const {
       starts.push_back(start);
     } else if (line.rfind("cwd ", 0) == 0 && !starts.empty()) {
       starts.back().directory = line.substr(4);
+    } else if (line.rfind("fds", 0) == 0 && !starts.empty()) {
+      starts.back().descriptors = line.substr(3);
     }
   }
   return starts;

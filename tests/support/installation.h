@@ -15,6 +15,7 @@ namespace tarvo::test {
 struct ClientStart {
   std::vector<std::string> arguments;
   std::string directory;
+  std::string descriptors;  // POSIX: those it was given beyond the standard streams
 };
 
 class Installation {

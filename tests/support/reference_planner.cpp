@@ -28,13 +28,13 @@ int ReferencePlanDownloads(std::u16string_view page, DownloadPlanner& planner,
     const std::u16string first = entry.substr(0, 5);
     const std::u16string second = entry.size() > 5 ? entry.substr(5, 8) : u"";
     const std::u16string url = entry.size() > 13 ? entry.substr(13) : u"";
-    if (ParseDecimal(first) == recordedFirst && ParseDecimal(second) > recordedSecond &&
-        !url.empty()) {
-      const std::u16string name = FileNameFromUrl(url);
-      if (IsSafeArchiveName(name)) {
-        started = 1;
-        planner.StartDownload(url, programDirectory + u"UpdateZip\\" + name);
-      }
+    bool digits = entry.size() >= 13;
+    for (std::size_t i = 0; i < 13 && digits; ++i) digits = entry[i] >= u'0' && entry[i] <= u'9';
+    if (digits && ParseDecimal(first) == recordedFirst && ParseDecimal(second) > recordedSecond &&
+        !url.empty() && url.size() <= kMaxArchiveUrlLength &&
+        planner.StartDownload(url, programDirectory + u"UpdateZip\\" + entry.substr(0, 13) +
+                                       u".zip")) {
+      started = 1;
     }
 
     // The later tag goes first, so that the earlier one's position still holds.

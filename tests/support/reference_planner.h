@@ -40,8 +40,9 @@ class RecordingPlanner : public DownloadPlanner {
     return true;
   }
 
-  void StartDownload(const std::u16string& url, const std::u16string& destination) override {
+  bool StartDownload(const std::u16string& url, const std::u16string& destination) override {
     downloads.push_back({url, destination});
+    return true;
   }
 
   int versionReads = 0;

@@ -1,5 +1,6 @@
 #include "support/test_servers.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
@@ -23,6 +24,7 @@ std::optional<TestServers> TestServers::Find(const std::string& fixture, std::st
   // The fixture's document root as the test program reaches it (through drive Z: under Wine).
   servers.docroot = folder / (fixture + ".root");
   servers.access_log = folder / (fixture + ".env.run") / "access.log";
+  servers.faults_log = folder / (fixture + ".env.run") / "faults.log";
   std::string line;
   while (std::getline(state, line)) {
     const auto equals = line.find('=');
@@ -31,6 +33,7 @@ std::optional<TestServers> TestServers::Find(const std::string& fixture, std::st
     const std::string value = line.substr(equals + 1);
     if (key == "nginx_port") servers.nginx_port = std::atoi(value.c_str());
     if (key == "faults_port") servers.faults_port = std::atoi(value.c_str());
+    if (key == "blackhole_port") servers.blackhole_port = std::atoi(value.c_str());
   }
   if (servers.nginx_port == 0 && servers.faults_port == 0) {
     *error = "the fixture " + fixture + " names no server";
@@ -47,6 +50,20 @@ int TestServers::RequestsFor(const std::string& uri) const {
     if (line.rfind(uri + " ", 0) == 0) ++count;
   }
   return count;
+}
+
+std::pair<int, int> TestServers::GroupRequests(const std::string& group) const {
+  std::ifstream log(faults_log);
+  int most = 0;
+  int count = 0;
+  std::string word, name;
+  int active = 0;
+  while (log >> word >> name >> active) {
+    if (word != "start" || name != group) continue;
+    most = std::max(most, active);
+    ++count;
+  }
+  return {most, count};
 }
 
 std::optional<TestServers> TestServers::Require(const std::string& fixture) {

@@ -28,14 +28,19 @@ struct TestServers {
   std::filesystem::path docroot;
   // nginx's log: one line per request ended, "URI STATUS".
   std::filesystem::path access_log;
-  int nginx_port = 0;   // 0 when the fixture runs no nginx
-  int faults_port = 0;  // 0 when the fixture runs no update server
+  // tools/update_server.py's log: "start GROUP ACTIVE" as each request of a group is read.
+  std::filesystem::path faults_log;
+  int nginx_port = 0;      // 0 when the fixture runs no nginx
+  int faults_port = 0;     // 0 when the fixture runs no update server
+  int blackhole_port = 0;  // connection attempts to it are never answered; 0 without one
 
   // "http://127.0.0.1:PORT/NAME", with "?QUERY" when there is one.
   std::string NginxUrl(const std::string& name) const;
   std::string FaultsUrl(const std::string& name, const std::string& query = "") const;
   // How many requests for `uri` ("/a/b.zip") nginx has logged so far.
   int RequestsFor(const std::string& uri) const;
+  // The most requests of `group` that the update server answered at once, and how many it read.
+  std::pair<int, int> GroupRequests(const std::string& group) const;
 };
 
 // A test that uses the "net_servers" fixture: skipped when the test program runs outside CTest,

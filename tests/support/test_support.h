@@ -32,6 +32,10 @@ bool WaitForFile(const std::filesystem::path& path, std::chrono::milliseconds ti
 // The UTF-16 form of a filesystem path, in the core's form (backslashes on POSIX too).
 std::u16string CoreText(const std::filesystem::path& path);
 
+// The bytes of `text` in the system's ANSI code page (UTF-8 on POSIX), or nothing when the code
+// page cannot hold it.
+std::optional<std::string> AnsiBytes(const std::u16string& text);
+
 // A program started by a test. Ends (killed) when the object goes, if still running.
 class Process {
  public:

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include "support/test_servers.h"
 #include "unzip/zip_crypto.h"
 
 namespace tarvo::test {
@@ -101,6 +102,10 @@ std::string BuildZip(const std::vector<ZipEntry>& entries, const std::string& pr
   Put(end, static_cast<std::uint32_t>(body.size()), 4);
   Put(end, static_cast<std::uint32_t>(comment.size()), 2);
   return prefix + body + directory + end + comment;
+}
+
+std::string PatternArchive(std::size_t size) {
+  return BuildZip({{.name = "data.bin", .data = PatternBytes(size), .method = 0}});
 }
 
 }  // namespace tarvo::test

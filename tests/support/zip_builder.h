@@ -40,6 +40,10 @@ std::string Deflate(const std::string& data);
 std::string BuildZip(const std::vector<ZipEntry>& entries, const std::string& prefix = {},
                      const std::string& comment = {});
 
+// An archive holding one stored item of `size` PatternBytes: a body that the download worker
+// takes for a zip archive.
+std::string PatternArchive(std::size_t size);
+
 // An extended timestamp ("UT") block with `flags` and the given values.
 std::string ExtendedTimestamp(std::uint8_t flags, const std::vector<std::int32_t>& values);
 

@@ -20,6 +20,7 @@
 #include "res/resource.h"
 #include "support/test_servers.h"
 #include "support/test_support.h"
+#include "support/zip_builder.h"
 
 namespace tarvo {
 namespace {
@@ -41,8 +42,9 @@ class CompletionCounter : public CDialog {
   // Called as each message arrives, with the number that arrived so far.
   std::function<void(int)> on_message;
 
-  // Runs the dialog as the application's main window; returns the number of messages.
-  int Run() {
+  // Runs the dialog as the application's main window; returns each message's wParam (1 for a
+  // stored archive), in the order they arrived.
+  std::vector<WPARAM> Run() {
     CWinApp app;
     app.m_pMainWnd = this;
     DoModal();
@@ -53,7 +55,7 @@ class CompletionCounter : public CDialog {
     }
     changed_.notify_all();
     if (watchdog_.joinable()) watchdog_.join();
-    return count_;
+    return stored_;
   }
 
   bool gave_up() const { return gave_up_; }
@@ -78,8 +80,8 @@ class CompletionCounter : public CDialog {
  private:
   static LRESULT OnFinished(CWnd& target, WPARAM wParam, LPARAM lParam) {
     auto& self = static_cast<CompletionCounter&>(target);
-    EXPECT_EQ(wParam, 0u);
     EXPECT_EQ(lParam, 0);
+    self.stored_.push_back(wParam);
     ++self.count_;
     if (self.on_message) self.on_message(self.count_);
     if (self.count_ == self.expected_) PostMessageW(self.GetSafeHwnd(), kAllArrived, 0, 0);
@@ -105,6 +107,7 @@ class CompletionCounter : public CDialog {
   int expected_;
   std::function<void()> start_;
   int count_ = 0;
+  std::vector<WPARAM> stored_;
   bool gave_up_ = false;
   std::thread watchdog_;
   std::mutex mutex_;
@@ -115,15 +118,19 @@ class CompletionCounter : public CDialog {
 std::u16string Text(const std::string& ascii) { return Utf8ToUtf16(ascii); }
 
 // Runs the worker's thread routine on the launcher's own thread, so that every message it
-// posts is queued before the dialog looks; returns how many arrived.
-int RunWorker(const std::string& url, const fs::path& destination) {
+// posts is queued before the dialog looks; returns the messages' wParams.
+std::vector<WPARAM> RunWorker(const std::string& url, const fs::path& destination,
+                              const TransferLimits& limits = kDownloadLimits) {
   CompletionCounter counter(1, [&] {
-    DownloadThreadProc(
-        std::make_unique<DownloadRequest>(DownloadRequest{Text(url), test::CoreText(destination)})
-            .release());
+    DownloadThreadProc(std::make_unique<DownloadRequest>(
+                           DownloadRequest{Text(url), test::CoreText(destination), limits})
+                           .release());
   });
   return counter.Run();
 }
+
+const std::vector<WPARAM> kStored{1};
+const std::vector<WPARAM> kNotStored{0};
 
 // A file: URL of a local file ("file:///Z:/..." under Wine).
 std::string FileUrl(const fs::path& path) {
@@ -137,7 +144,15 @@ fs::path SystemPath(std::u16string path) {
   return fs::path(path);
 }
 
-fs::path PartOf(const fs::path& destination) { return destination.string() + ".part"; }
+// The part files in `folder`: a transfer leaves none behind, whatever became of it.
+std::vector<std::string> PartFiles(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0) names.push_back(name);
+  }
+  return names;
+}
 
 class NetTest : public test::NetServersTest {
  protected:
@@ -145,42 +160,50 @@ class NetTest : public test::NetServersTest {
 };
 
 TEST_F(NetTest, StoresExactlyTheArchiveThatNginxServesReplacingAnOlderOne) {
-  const std::string archive = test::PatternBytes(300 * 1024 + 17);
+  const std::string archive = test::PatternArchive(300 * 1024 + 17);
   test::PublishedFile file(servers_.docroot, archive);
   const fs::path destination = dir_.path() / "0000100000003.zip";
   test::WriteFile(destination, "an older archive of the same name");
 
-  EXPECT_EQ(RunWorker(servers_.NginxUrl(file.name()), destination), 1);
+  EXPECT_EQ(RunWorker(servers_.NginxUrl(file.name()), destination), kStored);
   EXPECT_TRUE(test::ReadFile(destination) == archive) << "the stored bytes differ";
-  EXPECT_FALSE(fs::exists(PartOf(destination)));
+  EXPECT_EQ(PartFiles(dir_.path()), std::vector<std::string>{});
 }
 
 TEST_F(NetTest, StoresOnlyTheAnnouncedLengthOfALongerBody) {
-  const std::string body = test::PatternBytes(1200);
-  test::PublishedFile file(servers_.docroot, body);
+  const std::string archive = test::PatternArchive(1200);
+  test::PublishedFile file(servers_.docroot, archive);
   const fs::path destination = dir_.path() / "a.zip";
 
-  EXPECT_EQ(RunWorker(servers_.FaultsUrl(file.name(), "length=1000"), destination), 1);
-  EXPECT_TRUE(test::ReadFile(destination) == body.substr(0, 1000));
+  EXPECT_EQ(RunWorker(servers_.FaultsUrl(file.name(), "extra=300"), destination), kStored);
+  EXPECT_TRUE(test::ReadFile(destination) == archive);
 }
 
 TEST_F(NetTest, FollowsARedirectionToTheArchive) {
-  const std::string archive = test::PatternBytes(5000);
+  const std::string archive = test::PatternArchive(5000);
   test::PublishedFile file(servers_.docroot, archive);
   const fs::path destination = dir_.path() / "a.zip";
   const std::string target = servers_.NginxUrl(file.name());
 
   EXPECT_EQ(RunWorker(servers_.FaultsUrl("moved.zip", "status=302&length=0&location=" + target),
                       destination),
-            1);
+            kStored);
   EXPECT_TRUE(test::ReadFile(destination) == archive);
 }
 
-// Every way a transfer can fail: one message, no archive, no ".part" left, and an archive
+// Every way a transfer can fail: one message, no archive, no part file left, and an archive
 // stored earlier under the same name stays as it was.
 TEST_F(NetTest, AFailedDownloadStoresNothingAndLeavesAnOlderArchiveAlone) {
-  const std::string body = test::PatternBytes(1000);
+  const std::string body = test::PatternArchive(1000);
   test::PublishedFile file(servers_.docroot, body);
+  // What a cafe's or hotel's network answers to every request.
+  test::PublishedFile login(servers_.docroot,
+                            "<html><body><form action=\"/login\">Sign in</form></body></html>",
+                            ".html");
+  // An end record whose central directory would start inside the item's data.
+  std::string shifted = body;
+  shifted[shifted.size() - 22 + 12] ^= 0x10;
+  test::PublishedFile misplaced(servers_.docroot, shifted);
   const auto faults = [&](const std::string& query) { return servers_.FaultsUrl(file.name(), query); };
   const struct {
     const char* what;
@@ -202,32 +225,33 @@ TEST_F(NetTest, AFailedDownloadStoresNothingAndLeavesAnOlderArchiveAlone) {
       {"connection refused", "http://127.0.0.1:1/a.zip"},
       {"not HTTP", FileUrl(servers_.docroot / file.name())},
       {"malformed URL", "http://[127.0.0.1/a.zip"},
+      {"a login page instead of the archive", servers_.NginxUrl(login.name())},
+      {"a central directory elsewhere than the end record says", servers_.NginxUrl(misplaced.name())},
   };
   for (const auto& failure : cases) {
     SCOPED_TRACE(failure.what);
     const fs::path fresh = dir_.path() / "fresh.zip";
-    EXPECT_EQ(RunWorker(failure.url, fresh), 1);
+    EXPECT_EQ(RunWorker(failure.url, fresh), kNotStored);
     EXPECT_FALSE(fs::exists(fresh));
-    EXPECT_FALSE(fs::exists(PartOf(fresh)));
 
     const fs::path older = dir_.path() / "older.zip";
     test::WriteFile(older, "stored earlier");
-    EXPECT_EQ(RunWorker(failure.url, older), 1);
+    EXPECT_EQ(RunWorker(failure.url, older), kNotStored);
     EXPECT_EQ(test::ReadFile(older), "stored earlier");
-    EXPECT_FALSE(fs::exists(PartOf(older)));
+    EXPECT_EQ(PartFiles(dir_.path()), std::vector<std::string>{});
   }
 }
 
 TEST_F(NetTest, ADestinationFolderThatDoesNotExistStoresNothingAndStillPosts) {
-  test::PublishedFile file(servers_.docroot, test::PatternBytes(1000));
+  test::PublishedFile file(servers_.docroot, test::PatternArchive(1000));
   const fs::path destination = dir_.path() / "UpdateZip" / "a.zip";
-  EXPECT_EQ(RunWorker(servers_.NginxUrl(file.name()), destination), 1);
+  EXPECT_EQ(RunWorker(servers_.NginxUrl(file.name()), destination), kNotStored);
   EXPECT_FALSE(fs::exists(dir_.path() / "UpdateZip"));
 }
 
 TEST_F(NetTest, TwoWorkersStartedTogetherEachPostTheirOwnMessageOnceTheirArchiveIsComplete) {
-  const std::string first = test::PatternBytes(200 * 1024);
-  const std::string second = test::PatternBytes(100 * 1024 + 1);
+  const std::string first = test::PatternArchive(200 * 1024);
+  const std::string second = test::PatternArchive(100 * 1024 + 1);
   test::PublishedFile first_file(servers_.docroot, first);
   test::PublishedFile second_file(servers_.docroot, second);
   const fs::path first_destination = dir_.path() / "0000100000003.zip";
@@ -244,13 +268,13 @@ TEST_F(NetTest, TwoWorkersStartedTogetherEachPostTheirOwnMessageOnceTheirArchive
   });
   // A worker posts only after its archive is in place.
   counter.on_message = [&](int arrived) { EXPECT_GE(complete(), arrived); };
-  EXPECT_EQ(counter.Run(), 2);
+  EXPECT_EQ(counter.Run(), (std::vector<WPARAM>{1, 1}));
   EXPECT_FALSE(counter.gave_up());
   EXPECT_EQ(complete(), 2);
 }
 
 TEST_F(NetTest, AnEmptyUrlStartsNoWorkerAndNoMessageFollows) {
-  const std::string archive = test::PatternBytes(1000);
+  const std::string archive = test::PatternArchive(1000);
   test::PublishedFile file(servers_.docroot, archive);
   const fs::path ignored = dir_.path() / "ignored.zip";
   const fs::path wanted = dir_.path() / "wanted.zip";
@@ -260,28 +284,30 @@ TEST_F(NetTest, AnEmptyUrlStartsNoWorkerAndNoMessageFollows) {
     StartDownload(u"", test::CoreText(ignored));
     StartDownload(Text(servers_.NginxUrl(file.name())), test::CoreText(wanted));
   });
-  EXPECT_EQ(counter.Run(), 1);
+  EXPECT_EQ(counter.Run(), kStored);
   EXPECT_TRUE(test::ReadFile(wanted) == archive);
   EXPECT_FALSE(fs::exists(ignored));
-  EXPECT_FALSE(fs::exists(PartOf(ignored)));
+  EXPECT_EQ(PartFiles(dir_.path()), std::vector<std::string>{});
 }
 
 TEST_F(NetTest, AWorkerThatCannotStartPostsItsMessageAtOnce) {
-  test::PublishedFile file(servers_.docroot, test::PatternBytes(1000));
+  test::PublishedFile file(servers_.docroot, test::PatternArchive(1000));
   const fs::path destination = dir_.path() / "a.zip";
   CompletionCounter counter(1, [&] {
-    StartDownload(Text(servers_.NginxUrl(file.name())), test::CoreText(destination),
+    StartDownload({Text(servers_.NginxUrl(file.name())), test::CoreText(destination)},
                   [](LPTHREAD_START_ROUTINE, void*) -> BOOL { return FALSE; });
   });
-  EXPECT_EQ(counter.Run(), 1);
+  EXPECT_EQ(counter.Run(), kNotStored);
   EXPECT_FALSE(counter.gave_up());
   EXPECT_FALSE(fs::exists(destination));
 }
 
 TEST_F(NetTest, TheRequestIsAGetNamingTheExecutable) {
-  const fs::path destination = dir_.path() / "head.zip";
-  EXPECT_EQ(RunWorker(servers_.FaultsUrl("echo.zip", "echo=1"), destination), 1);
-  const std::string head = test::ReadFile(destination);
+  CInternetSession session;
+  const auto request = session.OpenURL(Text(servers_.FaultsUrl("echo.zip", "echo=1")).c_str());
+  std::string head;
+  char piece[512];
+  while (const UINT got = request->Read(piece, sizeof(piece))) head.append(piece, got);
   EXPECT_EQ(head.rfind("GET /echo.zip?echo=1 HTTP/1.1\r\n", 0), 0u) << head;
   EXPECT_NE(head.find("\r\nUser-Agent: tarvo_unit_tests\r\n"), std::string::npos) << head;
 }

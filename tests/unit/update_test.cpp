@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <initializer_list>
 #include <random>
 #include <string>
@@ -10,7 +11,8 @@
 #include "common/utf.h"
 #include "support/planning_cases.h"
 #include "support/reference_planner.h"
-#include "update/append_ansi_text.h"
+#include "support/test_servers.h"
+#include "update/ansi_page_text.h"
 #include "update/plan_downloads.h"
 #include "update/run_update_check.h"
 
@@ -65,23 +67,13 @@ const std::u16string kUrl2 = u"http://updates.example/updates/0000100000002.zip"
 const std::u16string kUrl3 = u"http://updates.example/updates/0000100000003.zip";
 const std::u16string kUrlNext = u"http://updates.example/updates/0000200000001.zip";
 
-TEST(FileNameFromUrl, IsTheTextAfterTheLastSlashElseTheLastBackslash) {
-  EXPECT_EQ(FileNameFromUrl(kUrl3), u"0000100000003.zip");
-  EXPECT_EQ(FileNameFromUrl(u"http://h/updates/"), u"");
-  EXPECT_EQ(FileNameFromUrl(u"http://h/%41.zip?v=2"), u"%41.zip?v=2");
-  EXPECT_EQ(FileNameFromUrl(u"http://h/a\\b.zip"), u"a\\b.zip");
-  EXPECT_EQ(FileNameFromUrl(u"updates\\old\\a.zip"), u"a.zip");
-  EXPECT_EQ(FileNameFromUrl(u"a\\b/c"), u"c");
-  EXPECT_EQ(FileNameFromUrl(u"a.zip"), u"a.zip");
-  EXPECT_EQ(FileNameFromUrl(u""), u"");
-}
-
-TEST(IsSafeArchiveName, RefusesNamesThatReachOutsideTheFolder) {
-  for (std::u16string_view name : {u"a.zip", u"", u"...", u".zip", u"a..zip", u"%2E%2E"}) {
-    EXPECT_TRUE(IsSafeArchiveName(name)) << Utf16ToUtf8(name);
-  }
-  for (std::u16string_view name : {u".", u"..", u"a\\b.zip", u"..\\x", u"C:x.zip", u"a.zip:s"}) {
-    EXPECT_FALSE(IsSafeArchiveName(name)) << Utf16ToUtf8(name);
+TEST(ArchiveNameForEntry, IsTheEntrysThirteenDigitsWhenItHasThem) {
+  EXPECT_EQ(ArchiveNameForEntry(u"0000100000003http://h/patch3.zip?sig=a/b"),
+            u"0000100000003.zip");
+  EXPECT_EQ(ArchiveNameForEntry(u"0000100000003"), u"0000100000003.zip");
+  for (std::u16string_view entry : {u"000010000000", u"-000100000003x", u"+000100000003x",
+                                    u" 000100000003x", u"00001-0000003x", u"0000100000３x"}) {
+    EXPECT_EQ(ArchiveNameForEntry(entry), u"") << Utf16ToUtf8(entry);
   }
 }
 
@@ -126,18 +118,18 @@ TEST(PlanDownloads, CutsFieldsAtFixedWidthsAndReadsThemAsDecimals) {
   // 13 characters leave the URL empty; one more is a URL.
   EXPECT_EQ(PlanPage(ListPage({u"0000100000003"}), 1, 2).started, 0);
   EXPECT_EQ(PlanPage(ListPage({u"0000100000003x"}), 1, 2).downloads,
-            (std::vector<PlannedDownload>{Download(u"x", u"x")}));
+            (std::vector<PlannedDownload>{Download(u"x", u"0000100000003.zip")}));
 
-  // A sign counts: "-0001" is -1 and "+0001" is 1.
-  EXPECT_EQ(PlanPage(ListPage({u"-000100000005http://h/a.zip"}), -1, 0).downloads.size(), 1u);
-  EXPECT_EQ(PlanPage(ListPage({u"+000100000005http://h/a.zip"}), 1, 0).downloads.size(), 1u);
-
-  // White space is not trimmed: it shifts every field.
-  EXPECT_EQ(PlanPage(ListPage({u" 0000100000003http://h/a.zip"}), 0, 9999999).downloads,
-            (std::vector<PlannedDownload>{Download(u"3http://h/a.zip", u"a.zip")}));
-  // Fields without digits are 0; digits count up to the first other character.
-  EXPECT_EQ(PlanPage(ListPage({u"abcde12x45678http://h/a.zip"}), 0, 11).downloads.size(), 1u);
-  EXPECT_EQ(PlanPage(ListPage({u"abcde12x45678http://h/a.zip"}), 0, 12).started, 0);
+  // Only 13 decimal digits qualify: no sign, no white space (which would shift every field),
+  // no letters, however the fields would read as numbers.
+  for (std::u16string_view entry :
+       {u"-000100000005http://h/a.zip", u"+000100000005http://h/a.zip",
+        u" 0000100000003http://h/a.zip", u"0000100000 03http://h/a.zip",
+        u"abcde12x45678http://h/a.zip", u"00001-0000003http://h/a.zip"}) {
+    for (const auto& [first, second] : {std::pair{-1, -9}, {1, -9}, {0, -9}}) {
+      EXPECT_EQ(PlanPage(ListPage({entry}), first, second).started, 0) << Utf16ToUtf8(entry);
+    }
+  }
 }
 
 TEST(PlanDownloads, TakesOnlyExactTagsOfTheFirstList) {
@@ -178,41 +170,28 @@ TEST(PlanDownloads, ReadsTheVersionsOnlyForAPageWithAList) {
   EXPECT_EQ(unconfigured.versionReads, 1);
 }
 
-TEST(PlanDownloads, NamesTheFileAfterTheUrlsLastSegment) {
-  // Without any "/", the name follows the last backslash.
-  EXPECT_EQ(PlanPage(ListPage({u"0000100000003updates\\0000100000003.zip"}), 1, 2).downloads,
-            (std::vector<PlannedDownload>{
-                Download(u"updates\\0000100000003.zip", u"0000100000003.zip")}));
-  // A query stays in the name.
-  EXPECT_EQ(PlanPage(ListPage({u"0000100000003http://h/a.zip?v=1"}), 1, 2).downloads,
-            (std::vector<PlannedDownload>{Download(u"http://h/a.zip?v=1", u"a.zip?v=1")}));
-  // A URL ending in "/" names the folder itself; storing there fails later, harmlessly.
-  EXPECT_EQ(PlanPage(ListPage({u"0000100000003http://h/updates/"}), 1, 2).downloads,
-            (std::vector<PlannedDownload>{Download(u"http://h/updates/", u"")}));
+TEST(PlanDownloads, NamesTheArchiveAfterTheEntryWhateverTheUrlCallsIt) {
+  const std::u16string urls[] = {u"http://h/u/patch3.zip",
+                                 u"http://h/u/0000299999999.zip",
+                                 u"http://cdn/a.zip?Expires=1&Signature=x/y",
+                                 u"http://h/u/",
+                                 u"http://h/COM1.zip",
+                                 u"http://h/a\\..\\..\\Velmora.exe",
+                                 u"updates\\0000100000003.zip",
+                                 u".."};
+  for (const std::u16string& url : urls) {
+    EXPECT_EQ(PlanPage(ListPage({u"0000100000003" + url}), 1, 2).downloads,
+              (std::vector<PlannedDownload>{Download(url, u"0000100000003.zip")}))
+        << Utf16ToUtf8(url);
+  }
 }
 
-TEST(PlanDownloads, StartsNothingForNamesThatWouldLeaveTheUpdateFolder) {
-  const std::u16string unsafe[] = {u"http://h/a\\..\\..\\Velmora.exe",
-                                   u"http://h/C:\\x.zip",
-                                   u"http://h/x.zip:stream",
-                                   u"http://h/..",
-                                   u"http://h/.",
-                                   u"..",
-                                   u".",
-                                   u"..\\..",
-                                   u"c:x.zip",
-                                   u"up\\c:x.zip"};
-  for (const std::u16string& url : unsafe) {
-    const Plan plan = PlanPage(ListPage({u"0000100000003" + url}), 1, 2);
-    EXPECT_EQ(plan.started, 0) << Utf16ToUtf8(url);
-    EXPECT_TRUE(plan.downloads.empty());
-  }
-  // A refused entry leaves the others as they are.
-  EXPECT_EQ(PlanPage(ListPage({u"0000100000003http://h/..", u"0000100000004" + kUrl3,
-                               u"0000100000005http://h/a\\b"}),
+TEST(PlanDownloads, SkipsAUrlLongerThanAnyThatCanBeFetched) {
+  const std::u16string longest = u"http://h/" + std::u16string(kMaxArchiveUrlLength - 9, u'a');
+  EXPECT_EQ(PlanPage(ListPage({u"0000100000003" + longest + u"b", u"0000100000004" + longest}),
                      1, 2)
                 .downloads,
-            (std::vector<PlannedDownload>{Download(kUrl3, u"0000100000003.zip")}));
+            (std::vector<PlannedDownload>{Download(longest, u"0000100000004.zip")}));
 }
 
 TEST(PlanDownloads, FollowsTheRemovalProcedureOnMalformedLists) {
@@ -220,16 +199,17 @@ TEST(PlanDownloads, FollowsTheRemovalProcedureOnMalformedLists) {
   const std::u16string b = u"0000100000009http://h/b.zip";
 
   // Removing a pair of tags joins "<Ver" and "sion>" into an opening tag.
+  const PlannedDownload fromA = Download(u"http://h/a.zip", u"0000100000009.zip");
   EXPECT_EQ(PlanPage(ListPage(u"<Ver<Version></Version>sion>" + a + u"</Version>"), 1, 2).downloads,
-            (std::vector<PlannedDownload>{Download(u"http://h/a.zip", u"a.zip")}));
+            (std::vector<PlannedDownload>{fromA}));
   EXPECT_EQ(PlanPage(ListPage(u"<Version<Version></Version>>" + a + u"</Version>"), 1, 2).downloads,
-            (std::vector<PlannedDownload>{Download(u"http://h/a.zip", u"a.zip")}));
+            (std::vector<PlannedDownload>{fromA}));
   // Again and again, from the inside out.
   EXPECT_EQ(
       PlanPage(ListPage(u"<Ver<Ver<Version></Version>sion>sion>" + a + u"</Version></Version>"), 1,
                2)
           .downloads,
-      (std::vector<PlannedDownload>{Download(u"http://h/a.zip", u"a.zip")}));
+      (std::vector<PlannedDownload>{fromA}));
 
   // A closing tag before the first opening tag pairs with it, and the entry is empty.
   EXPECT_EQ(PlanPage(ListPage(u"</Version>" + a + u"<Version>" + b + u"</Version>"), 1, 2).started,
@@ -247,12 +227,13 @@ TEST(PlanDownloads, FollowsTheRemovalProcedureOnMalformedLists) {
       2);
   EXPECT_EQ(nested.downloads,
             (std::vector<PlannedDownload>{
-                Download(u"http://h/a.zip<Version>0000100000008http://h/b.zip", u"b.zip"),
-                Download(u"http://h/b.zip", u"b.zip")}));
+                Download(u"http://h/a.zip<Version>0000100000008http://h/b.zip",
+                         u"0000100000009.zip"),
+                Download(u"http://h/b.zip", u"0000100000008.zip")}));
 
   // A piece of a closing tag stays in the entry.
   EXPECT_EQ(PlanPage(ListPage(u"<Version>" + a + u"</Ver</Version>sion>"), 1, 2).downloads,
-            (std::vector<PlannedDownload>{Download(u"http://h/a.zip</Ver", u"Ver")}));
+            (std::vector<PlannedDownload>{Download(u"http://h/a.zip</Ver", u"0000100000009.zip")}));
 }
 
 TEST(PlanDownloads, PlansLikeTheReferenceOnGeneratedPages) {
@@ -291,38 +272,32 @@ TEST(PlanDownloads, PlansLikeTheReferenceOnLongLists) {
   EXPECT_FALSE(PlanPage(ListPage(body), 0, 4).downloads.empty());
 }
 
-TEST(AppendAnsiText, ConvertsAChunkUpToItsFirstZeroByte) {
-  std::u16string text = u"<";
+TEST(AnsiPageText, TakesEachReadUpToItsFirstZeroByte) {
+  AnsiPageText text;
   // A full read holds no terminating zero: every byte counts.
-  EXPECT_EQ(&AppendAnsiText(text, std::string(1024, 'a')), &text);
-  std::u16string expected(1025, u'a');
-  expected[0] = u'<';
-  EXPECT_EQ(text, expected);
-
-  text.clear();
-  AppendAnsiText(text, std::string_view("abc\0def", 7));
-  AppendAnsiText(text, "ghi");
-  EXPECT_EQ(text, u"abcghi");
-
-  AppendAnsiText(text, "");
-  AppendAnsiText(text, std::string_view("\0xyz", 4));
-  EXPECT_EQ(text, u"abcghi");
+  text.Append(std::string(1024, 'a'));
+  text.Append(std::string_view("abc\0def", 7));
+  text.Append("ghi");
+  text.Append("");
+  text.Append(std::string_view("\0xyz", 4));
+  EXPECT_EQ(text.Take(), std::u16string(1024, u'a') + u"abcghi");
 }
 
-TEST(AppendAnsiText, GivesTheSamePageForAnyReadSizes) {
+TEST(AnsiPageText, GivesTheSamePageForAnyReadSizes) {
   std::string page = "<vlVersionList>";
   for (int i = 0; i < 200; ++i)
     page += "<Version>0000100000003http://h/0000100000003.zip</Version>";
   page += "</vlVersionList>";
-  std::u16string whole;
-  AppendAnsiText(whole, page);
-  ASSERT_EQ(whole.size(), page.size());
+  AnsiPageText whole;
+  whole.Append(page);
+  const std::u16string expected = whole.Take();
+  ASSERT_EQ(expected.size(), page.size());
   for (std::size_t size : {1u, 7u, 1000u, 1023u, 1024u}) {
-    std::u16string pieces;
+    AnsiPageText pieces;
     for (std::size_t at = 0; at < page.size(); at += size) {
-      AppendAnsiText(pieces, std::string_view(page).substr(at, size));
+      pieces.Append(std::string_view(page).substr(at, size));
     }
-    EXPECT_EQ(pieces, whole) << size;
+    EXPECT_EQ(pieces.Take(), expected) << size;
   }
 }
 
@@ -332,10 +307,48 @@ TEST(AppendAnsiText, GivesTheSamePageForAnyReadSizes) {
 namespace tarvo {
 namespace {
 
-TEST(RunUpdateCheck, AServerThatIsNotThereStartsNothing) {
+using UpdateCheckTest = test::NetServersTest;
+
+TEST_F(UpdateCheckTest, PlansTheListItFetchesAndNothingWhenThereIsNone) {
+  std::string page = "<html>\xE4\xB8\xAD";
+  // A three-byte character straddles the first 1024-byte read, right before the list.
+  page.append(1022 - page.size(), ' ');
+  page += "\xE4\xB8\xAD<vlVersionList><Version>0000100000003http://h/a.zip</Version>"
+          "</vlVersionList>";
+  test::PublishedFile list(servers_.docroot, page, ".html");
+  RecordingPlanner planner(1, 2);
+  EXPECT_EQ(RunUpdateCheck(Utf8ToUtf16(servers_.NginxUrl(list.name())), planner, kDir), 1);
+  EXPECT_EQ(planner.downloads,
+            (std::vector<PlannedDownload>{Download(u"http://h/a.zip", u"0000100000003.zip")}));
+
   // Port 9 (discard) has no listener here: the connection is refused at once.
-  EXPECT_EQ(RunUpdateCheck(u"http://127.0.0.1:9/zip.html"), 0);
-  EXPECT_EQ(RunUpdateCheck(u"not a url"), 0);
+  RecordingPlanner none(1, 2);
+  EXPECT_EQ(RunUpdateCheck(u"http://127.0.0.1:9/zip.html", none, kDir), 0);
+  EXPECT_EQ(RunUpdateCheck(u"not a url", none, kDir), 0);
+  EXPECT_EQ(none.versionReads, 0);
+}
+
+// However the server holds the check, it gives up at its deadline: a server that never
+// answers, one that sends the list a byte at a time, a host that drops connection attempts.
+TEST_F(UpdateCheckTest, GivesUpAtItsDeadlineWhateverTheServerDoes) {
+  test::PublishedFile list(servers_.docroot,
+                           "<vlVersionList><Version>0000100000003http://h/a.zip</Version>"
+                           "</vlVersionList>",
+                           ".html");
+  const std::string urls[] = {
+      servers_.FaultsUrl(list.name(), "stall=headers"),
+      servers_.FaultsUrl(list.name(), "trickle=500"),
+      "http://127.0.0.1:" + std::to_string(servers_.blackhole_port) + "/zip.html",
+  };
+  for (const std::string& url : urls) {
+    SCOPED_TRACE(url);
+    RecordingPlanner planner(1, 2);
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunUpdateCheck(Utf8ToUtf16(url), planner, kDir, std::chrono::milliseconds(1500)), 0);
+    // Far less than any of these servers would take.
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(20));
+    EXPECT_TRUE(planner.downloads.empty());
+  }
 }
 
 }  // namespace

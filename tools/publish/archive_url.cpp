@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "common/utf.h"
-#include "update/plan_downloads.h"
 
 namespace tarvo::publish {
 
@@ -82,7 +80,9 @@ std::string JoinArchiveUrl(std::string_view baseUrl, std::string_view archiveNam
 }
 
 std::string ArchiveNameFromUrl(std::string_view url) {
-  return Utf16ToUtf8(FileNameFromUrl(Utf8ToUtf16(url)));
+  std::size_t cut = url.rfind('/');
+  if (cut == std::string_view::npos) cut = url.rfind('\\');
+  return std::string(cut == std::string_view::npos ? url : url.substr(cut + 1));
 }
 
 std::optional<std::vector<std::string>> UrlPathSegments(std::string_view url) {

@@ -1,7 +1,6 @@
 #pragma once
-// Archive URLs as the version list carries them and as the launcher uses them: the launcher
-// stores a download under the URL's last segment, and the web server finds the archive by the
-// URL's path.
+// Archive URLs as the version list carries them: the web server finds the archive by the URL's
+// path, and an archive folder holds it under the URL's last segment.
 
 #include <optional>
 #include <string>
@@ -18,8 +17,8 @@ std::optional<std::string> BaseUrlProblem(std::string_view baseUrl);
 // `baseUrl` followed by "/" (unless it ends in one) and `archiveName`.
 std::string JoinArchiveUrl(std::string_view baseUrl, std::string_view archiveName);
 
-// The name the launcher stores a download under (FileNameFromUrl): the text after the URL's
-// last "/", else after its last "\", else the whole URL.
+// The archive's file name in an archive folder: the text after the URL's last "/", else after
+// its last "\", else the whole URL.
 std::string ArchiveNameFromUrl(std::string_view url);
 
 // The segments of the URL's path, percent escapes decoded, without empty segments; the query

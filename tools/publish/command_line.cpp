@@ -50,8 +50,7 @@ way round, an archive larger than players' launchers can download (2 GiB).
 
   --check SITE_DIR  reads SITE_DIR/zip.html and reports every entry whose archive is
                     missing (looked up by the URL's path under SITE_DIR, or by name in
-                    --archives DIR) or misnamed (not beginning with the entry's 13 digits,
-                    or not ending in .zip), and entries the launcher would misread
+                    --archives DIR), and entries the launcher would misread or skip
 
 Exit status: 0 done (--check: no problem); 1 refused, failed, or problems found;
 2 bad command line.

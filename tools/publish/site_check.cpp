@@ -5,7 +5,6 @@
 
 #include "publish/archive_url.h"
 #include "publish/file_bytes.h"
-#include "publish/item_names.h"
 #include "publish/version_page.h"
 
 namespace tarvo::publish {
@@ -30,15 +29,14 @@ bool IsPlainUrl(std::string_view url) {
   });
 }
 
-// The problems of one entry: its fields, its archive name, its archive on the site.
+// The problems of one entry: its fields, its URL, its archive on the site.
 void CheckEntry(const VersionEntry& entry, const fs::path& site,
                 const std::optional<fs::path>& archives, std::vector<std::string>& problems) {
   const std::string label = EntryLabel(entry);
   const std::string_view digits = std::string_view(entry.text).substr(0, kVersionDigits);
   if (digits.size() < kVersionDigits || !IsDigits(digits)) {
-    problems.push_back(label + ": does not begin with 13 digits; the launcher reads it as " +
-                       "first version " + std::to_string(entry.key.first) + ", second version " +
-                       std::to_string(entry.key.second));
+    problems.push_back(label + ": does not begin with 13 digits, so the launcher never " +
+                       "downloads it");
   }
   const std::string_view url = entry.Url();
   if (url.empty()) {
@@ -49,15 +47,6 @@ void CheckEntry(const VersionEntry& entry, const fs::path& site,
     problems.push_back(label + ": the archive URL holds white space or characters beyond ASCII");
   }
   const std::string name = ArchiveNameFromUrl(url);
-  if (!name.starts_with(digits)) {
-    problems.push_back(label + ": archive name \"" + std::string(name) +
-                       "\" does not begin with the entry's 13 digits, so installing it would "
-                       "record other versions");
-  }
-  if (!FoldName(name).ends_with(".zip")) {
-    problems.push_back(label + ": archive name \"" + std::string(name) +
-                       "\" does not end in .zip, so the launcher never installs it");
-  }
   const std::optional<fs::path> file =
       archives ? std::optional<fs::path>(*archives / fs::path(std::string(name)))
                : SiteFileForUrl(site, url);
@@ -98,21 +87,13 @@ std::vector<std::string> CheckSite(const fs::path& site, const std::optional<fs:
   problems.insert(problems.end(), list.faults.begin(), list.faults.end());
 
   std::map<VersionKey, const VersionEntry*> byVersions;
-  std::map<std::string, const VersionEntry*> byName;
   for (const VersionEntry& entry : list.entries) {
     CheckEntry(entry, site, archives, problems);
     const auto [sameVersions, firstOfVersions] = byVersions.emplace(entry.key, &entry);
     if (!firstOfVersions) {
       problems.push_back(EntryLabel(entry) + ": the same versions as line " +
-                         std::to_string(sameVersions->second->line) + "; players download both");
-    }
-    const std::string name = FoldName(ArchiveNameFromUrl(entry.Url()));
-    if (name.empty()) continue;
-    const auto [sameName, firstOfName] = byName.emplace(name, &entry);
-    if (!firstOfName) {
-      problems.push_back(EntryLabel(entry) + ": the same archive name as line " +
-                         std::to_string(sameName->second->line) +
-                         "; both downloads would be stored in one file");
+                         std::to_string(sameVersions->second->line) +
+                         "; players download only the first of them");
     }
   }
   return problems;

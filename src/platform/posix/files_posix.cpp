@@ -35,11 +35,23 @@ DWORD CopyOut(const std::u16string& text, char16_t* buffer, DWORD size, bool cut
 }  // namespace
 
 DWORD GetModuleFileNameW(std::nullptr_t, char16_t* buffer, DWORD size) {
+  // A path may be longer than PATH_MAX; readlink fills the buffer when it is cut.
   std::vector<char> path(PATH_MAX + 1);
-  const ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
-  if (n <= 0) return 0;
-  return CopyOut(CorePath(std::string_view(path.data(), static_cast<std::size_t>(n))), buffer,
-                 size, true);
+  ssize_t n = 0;
+  for (;;) {
+    n = readlink("/proc/self/exe", path.data(), path.size());
+    if (n <= 0) return 0;
+    if (static_cast<std::size_t>(n) < path.size() || path.size() >= (std::size_t{1} << 20)) break;
+    path.resize(path.size() * 2);
+  }
+  if (static_cast<std::size_t>(n) == path.size()) return 0;
+  const std::u16string text = CorePath(std::string_view(path.data(), static_cast<std::size_t>(n)));
+  if (size == 0) return 0;
+  if (text.size() + 1 > size) {
+    CopyOut(text, buffer, size, true);
+    return size;
+  }
+  return CopyOut(text, buffer, size, false);
 }
 
 DWORD GetCurrentDirectoryW(DWORD size, char16_t* buffer) {
@@ -55,6 +67,16 @@ BOOL SetCurrentDirectoryW(const char16_t* path) {
 BOOL PathFileExistsW(const char16_t* path) {
   struct stat st {};
   return stat(NativePath(path).c_str(), &st) == 0 ? TRUE : FALSE;
+}
+
+BOOL CanReadFile(const char16_t* path) {
+  const std::string native = NativePath(path);
+  struct stat st {};
+  if (stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return FALSE;
+  const int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return FALSE;
+  close(fd);
+  return TRUE;
 }
 
 DWORD GetFileAttributesW(const char16_t* path) {
@@ -111,7 +133,11 @@ BOOL CFile::Open(const char16_t* path, UINT flags) {
   } else {
     oflags |= O_RDONLY;
   }
-  if (flags & modeCreate) oflags |= O_CREAT | O_TRUNC;
+  if (flags & modeCreateNew) {
+    oflags |= O_CREAT | O_EXCL;
+  } else if (flags & modeCreate) {
+    oflags |= O_CREAT | O_TRUNC;
+  }
   const int fd = open(NativePath(path).c_str(), oflags, 0666);
   if (fd < 0) return FALSE;
   m_impl = std::make_unique<Impl>();
@@ -146,6 +172,14 @@ std::uint64_t CFile::GetLength() const {
   struct stat st {};
   if (!IsOpen() || fstat(m_impl->fd, &st) != 0) throw CFileException(errno);
   return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::uint64_t CFile::Seek(std::int64_t offset, UINT from) {
+  if (!IsOpen()) throw CFileException(EBADF);
+  const int whence = from == end ? SEEK_END : from == current ? SEEK_CUR : SEEK_SET;
+  const off_t position = lseek(m_impl->fd, static_cast<off_t>(offset), whence);
+  if (position < 0) throw CFileException(errno);
+  return static_cast<std::uint64_t>(position);
 }
 
 void CFile::Close() {

@@ -5,8 +5,10 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "common/utf.h"
@@ -55,6 +57,8 @@ DWORD InternetError(CURLcode code) {
     case CURLE_PARTIAL_FILE:
     case CURLE_GOT_NOTHING:
       return ERROR_INTERNET_CONNECTION_ABORTED;
+    case CURLE_ABORTED_BY_CALLBACK:
+      return ERROR_INTERNET_OPERATION_CANCELLED;
     default:
       return ERROR_INTERNET_INTERNAL_ERROR;
   }
@@ -72,12 +76,40 @@ struct ListDeleter {
 
 }  // namespace
 
+// Shared by a session and the requests it opened, so that Abort reaches every request that
+// can still wait, from any thread, whichever of them goes first.
+struct SessionCancel {
+  std::atomic<bool> aborted{false};
+  std::mutex mutex;
+  std::vector<CURLM*> waiting;  // the multi handles of open requests
+
+  // Adds a request's multi handle; false once the session is aborted.
+  bool Add(CURLM* multi) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (aborted) return false;
+    waiting.push_back(multi);
+    return true;
+  }
+  void Remove(CURLM* multi) {
+    std::lock_guard<std::mutex> lock(mutex);
+    waiting.erase(std::remove(waiting.begin(), waiting.end(), multi), waiting.end());
+  }
+  void Abort() {
+    std::lock_guard<std::mutex> lock(mutex);
+    aborted = true;
+    // Wakes a request waiting in curl_multi_poll; its pump then sees the flag.
+    for (CURLM* multi : waiting) curl_multi_wakeup(multi);
+  }
+};
+
 struct CHttpFile::Impl {
   // Destroyed in reverse order: the easy handle goes before the list it was given.
   std::unique_ptr<curl_slist, ListDeleter> request_headers;
   std::unique_ptr<CURLM, MultiDeleter> multi;
   std::unique_ptr<CURL, EasyDeleter> easy;
   bool attached = false;
+  std::shared_ptr<SessionCancel> cancel;
+  bool registered = false;
 
   DWORD context = 1;
   Clock::duration receive_timeout{};
@@ -97,13 +129,22 @@ struct CHttpFile::Impl {
   Impl() = default;
   Impl(const Impl&) = delete;
   Impl& operator=(const Impl&) = delete;
-  ~Impl() { Detach(); }
+  ~Impl() {
+    Detach();
+    Unregister();
+  }
 
   std::size_t available() const { return pending.size() - offset; }
 
   void Detach() {
     if (attached) curl_multi_remove_handle(multi.get(), easy.get());
     attached = false;
+  }
+
+  // Leaves the session's reach; done before the multi handle goes.
+  void Unregister() {
+    if (registered) cancel->Remove(multi.get());
+    registered = false;
   }
 
   void Finish(CURLcode code) {
@@ -118,6 +159,10 @@ struct CHttpFile::Impl {
   void Pump(Predicate satisfied) {
     Clock::time_point last_byte = Clock::now();
     while (!satisfied() && !done) {
+      if (cancel->aborted) {
+        Finish(CURLE_ABORTED_BY_CALLBACK);
+        break;
+      }
       if (paused && available() == 0) {
         // libcurl hands over the piece it kept back from inside this call.
         paused = false;
@@ -236,6 +281,7 @@ DWORD CHttpFile::GetLength() {
 
 void CHttpFile::Close() {
   m_impl->Detach();
+  m_impl->Unregister();
   m_impl->easy.reset();
   m_impl->multi.reset();
   m_impl->pending = {};
@@ -243,6 +289,7 @@ void CHttpFile::Close() {
 }
 
 struct CInternetSession::Impl {
+  std::shared_ptr<SessionCancel> cancel = std::make_shared<SessionCancel>();
   std::string agent;
   DWORD context = 1;
   DWORD connect_timeout_ms = kDefaultConnectTimeoutMs;
@@ -280,11 +327,16 @@ std::unique_ptr<CHttpFile> CInternetSession::OpenURL(const char16_t* url, DWORD 
                                                      DWORD flags) {
   if (m_impl->closed) throw CInternetException(context, ERROR_INVALID_HANDLE);
   auto impl = std::make_unique<CHttpFile::Impl>();
+  impl->cancel = m_impl->cancel;
   impl->context = context;
   impl->receive_timeout = std::chrono::milliseconds(m_impl->receive_timeout_ms);
   impl->multi.reset(curl_multi_init());
   impl->easy.reset(curl_easy_init());
   if (!impl->multi || !impl->easy) throw CInternetException(context, ERROR_INTERNET_INTERNAL_ERROR);
+  if (!impl->cancel->Add(impl->multi.get())) {
+    throw CInternetException(context, ERROR_INTERNET_OPERATION_CANCELLED);
+  }
+  impl->registered = true;
 
   CURL* easy = impl->easy.get();
   const std::string address = Utf16ToUtf8(url != nullptr ? url : u"");
@@ -329,5 +381,7 @@ std::unique_ptr<CHttpFile> CInternetSession::OpenURL(const char16_t* url, DWORD 
 }
 
 void CInternetSession::Close() { m_impl->closed = true; }
+
+void CInternetSession::Abort() { m_impl->cancel->Abort(); }
 
 }  // namespace tarvo

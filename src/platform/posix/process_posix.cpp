@@ -42,6 +42,9 @@ BOOL ShellExecuteW(HWND, const char16_t*, const char16_t* file, const char16_t* 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+  // The client gets nothing of this process beyond the standard streams: no sockets of
+  // downloads under way, no files being written.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
   std::string arg0 = path;
   std::string arg1 = argument;

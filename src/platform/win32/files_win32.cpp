@@ -19,6 +19,19 @@ BOOL SetCurrentDirectoryW(const char16_t* path) { return ::SetCurrentDirectoryW(
 
 BOOL PathFileExistsW(const char16_t* path) { return ::PathFileExistsW(Wide(path)); }
 
+BOOL CanReadFile(const char16_t* path) {
+  const ::DWORD attributes = ::GetFileAttributesW(Wide(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    return FALSE;
+  }
+  const HANDLE handle = CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return FALSE;
+  CloseHandle(handle);
+  return TRUE;
+}
+
 DWORD GetFileAttributesW(const char16_t* path) { return ::GetFileAttributesW(Wide(path)); }
 
 BOOL CreateDirectoryW(const char16_t* path) { return ::CreateDirectoryW(Wide(path), nullptr); }
@@ -53,7 +66,9 @@ BOOL CFile::Open(const char16_t* path, UINT flags) {
     access = GENERIC_WRITE;
   }
   const DWORD share = (flags & shareDenyWrite) ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
-  const DWORD disposition = (flags & modeCreate) ? CREATE_ALWAYS : OPEN_EXISTING;
+  const DWORD disposition = (flags & modeCreateNew) ? CREATE_NEW
+                            : (flags & modeCreate)  ? CREATE_ALWAYS
+                                                    : OPEN_EXISTING;
   const HANDLE handle = CreateFileW(Wide(path), access, share, nullptr, disposition,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return FALSE;
@@ -84,6 +99,17 @@ std::uint64_t CFile::GetLength() const {
     throw CFileException(static_cast<long>(GetLastError()));
   }
   return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::uint64_t CFile::Seek(std::int64_t offset, UINT from) {
+  LARGE_INTEGER distance{};
+  distance.QuadPart = offset;
+  LARGE_INTEGER position{};
+  const ::DWORD method = from == end ? FILE_END : from == current ? FILE_CURRENT : FILE_BEGIN;
+  if (!IsOpen() || !SetFilePointerEx(m_impl->handle, distance, &position, method)) {
+    throw CFileException(static_cast<long>(GetLastError()));
+  }
+  return static_cast<std::uint64_t>(position.QuadPart);
 }
 
 void CFile::Close() {

@@ -1,5 +1,6 @@
 #include "platform/text.h"
 
+#include "common/utf.h"
 #include "platform/win32/win32_sys.h"
 
 #include <climits>
@@ -22,6 +23,31 @@ std::u16string ThreadAnsiToUtf16(std::string_view bytes) {
       ::MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), size, Wide(text.data()), length);
   text.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
   return text;
+}
+
+std::size_t ThreadAnsiIncompleteTail(std::string_view bytes) {
+  // CP_THREAD_ACP is the ANSI code page of the thread's locale.
+  ::DWORD codePage = 0;
+  if (GetLocaleInfoW(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                     reinterpret_cast<LPWSTR>(&codePage), sizeof(codePage) / sizeof(WCHAR)) == 0) {
+    return 0;
+  }
+  if (codePage == CP_UTF8) return Utf8IncompleteTail(bytes);
+  CPINFO info{};
+  if (!GetCPInfo(codePage, &info) || info.MaxCharSize != 2) return 0;
+  // Double-byte code pages (936, 932, 949, 950): a lead byte takes the byte after it, whatever
+  // that is, so pairs are found from the start.
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    if (!IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[i]))) {
+      ++i;
+    } else if (i + 1 == bytes.size()) {
+      return 1;
+    } else {
+      i += 2;
+    }
+  }
+  return 0;
 }
 
 }  // namespace tarvo

@@ -1,14 +1,43 @@
 // Stands in for the game client in end-to-end tests. Appends one record of how it was started
-// (its arguments and its current directory) to "client.log" beside itself; the record appears
-// whole, by rename, so a test that sees the file can read it. Two clients running at once could
-// lose a record: a test that starts the client twice waits for the first record in between.
+// (its arguments and its current directory; on POSIX also the descriptors it was given beyond
+// the standard streams) to "client.log" beside itself; the record appears whole, by rename, so
+// a test that sees the file can read it. Two clients running at once could lose a record: a
+// test that starts the client twice waits for the first record in between.
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
+
+#ifndef _WIN32
+#include <dirent.h>
+#endif
+
+namespace {
+
+// The open descriptors above 2, as the client found them before opening anything itself.
+std::string InheritedDescriptors() {
+  std::string list;
+#ifndef _WIN32
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return "?";
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == ".." || std::stoi(name) <= 2 || std::stoi(name) == dirfd(dir)) {
+      continue;
+    }
+    list += " " + name;
+  }
+  closedir(dir);
+#endif
+  return list;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   namespace fs = std::filesystem;
+  const std::string descriptors = InheritedDescriptors();
   const fs::path self = fs::absolute(fs::path(argv[0]));
   const fs::path log = self.parent_path() / "client.log";
   std::ostringstream record;
@@ -19,6 +48,7 @@ int main(int argc, char** argv) {
   record << "start";
   for (int i = 1; i < argc; ++i) record << " [" << argv[i] << "]";
   record << "\ncwd " << fs::current_path().string() << "\n";
+  record << "fds" << descriptors << "\n";
   const fs::path temporary = self.parent_path() / "client.log.tmp";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);

@@ -1,0 +1,57 @@
+#pragma once
+// The downloads of one start, as the launcher runs them: in the order planned, a few at a time.
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <set>
+#include <string>
+
+#include "net/download.h"
+
+namespace tarvo {
+
+// Transfers that run at once. A further one starts when one of them ends without storing.
+inline constexpr std::size_t kMaxTransfers = 4;
+// Downloads one start takes on; a list that asks for more gets the rest at a later start.
+inline constexpr std::size_t kMaxPlannedDownloads = 4096;
+
+// Used on the launcher's main thread only: downloads are added while the version list is
+// planned, and each WM_DOWNLOAD_FINISHED is reported back with Ended.
+class DownloadQueue {
+ public:
+  using Start = std::function<void(const std::u16string& url, const std::u16string& destination)>;
+
+  // Downloads start with StartDownload.
+  DownloadQueue();
+  // `start` starts one download whose end is reported back later.
+  DownloadQueue(Start start, std::size_t maxTransfers);
+
+  // Plans a download: started at once while fewer than the maximum run, else kept for later.
+  // False, and nothing planned, for an empty URL, for a destination planned already (one start
+  // fetches each destination once; names compare ignoring ASCII case, as Windows does), and
+  // once kMaxPlannedDownloads are planned.
+  bool Add(const std::u16string& url, const std::u16string& destination);
+
+  // A download ended, `stored` or not. Starts the next waiting one when it stored nothing.
+  // True when the launcher is done: a download stored its archive, or every planned one ended.
+  bool Ended(bool stored);
+
+  std::size_t planned() const { return m_planned.size(); }
+
+ private:
+  struct Waiting {
+    std::u16string url;
+    std::u16string destination;
+  };
+
+  Start m_start;
+  std::size_t m_maxTransfers;
+  std::set<std::u16string> m_planned;  // destinations, case folded
+  std::deque<Waiting> m_waiting;
+  std::size_t m_running = 0;
+  std::size_t m_ended = 0;
+  bool m_stored = false;
+};
+
+}  // namespace tarvo

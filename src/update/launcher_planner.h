@@ -1,0 +1,28 @@
+#pragma once
+// Planning as the launcher runs it: against the recorded versions and the launcher's downloads.
+
+#include <string>
+
+#include "net/download_queue.h"
+#include "update/plan_downloads.h"
+
+namespace tarvo {
+
+class LauncherPlanner final : public DownloadPlanner {
+ public:
+  // Downloads go to `downloads`; versions are read from programDirectory + "Sys\Config.ini".
+  LauncherPlanner(DownloadQueue& downloads, std::u16string programDirectory);
+
+  // ReadConfigVersion: false when the file is missing or cannot be read.
+  bool ReadVersions(std::int32_t& first, std::int32_t& second) override;
+  // Declines an archive that is pending already (an earlier start stored it and it is still
+  // waiting to be installed) and a destination planned already; makes "UpdateZip\" before the
+  // first download when it is missing.
+  bool StartDownload(const std::u16string& url, const std::u16string& destination) override;
+
+ private:
+  DownloadQueue& m_downloads;
+  std::u16string m_programDirectory;
+};
+
+}  // namespace tarvo
