@@ -92,10 +92,14 @@ def read_block(data, offset):
     """One node of a version resource: (key, value bytes, children, end)."""
     length, value_length, kind = struct.unpack_from("<HHH", data, offset)
     end = offset + length
+    if length < 6 or end > len(data):
+        raise ValueError("version resource node at %d has length %d" % (offset, length))
     key_start = offset + 6
     key_end = key_start
     while data[key_end:key_end + 2] != b"\0\0":
         key_end += 2
+        if key_end >= end:
+            raise ValueError("version resource key at %d has no end" % key_start)
     key = data[key_start:key_end].decode("utf-16-le")
     value_start = align4(key_end + 2)
     value_size = value_length * 2 if kind == 1 else value_length
@@ -185,13 +189,16 @@ def main():
     if not os.path.exists(args.exe):
         print("skipped: %s does not exist (build the win32 preset first)" % args.exe)
         return 77
-    with open(args.exe, "rb") as f:
-        pe = PeFile(f.read())
     problems = []
-    check_version(pe, args.version, problems)
     stripped = args.stripped == "yes"
-    if stripped:
-        check_stripped(pe, problems)
+    try:
+        with open(args.exe, "rb") as f:
+            pe = PeFile(f.read())
+        check_version(pe, args.version, problems)
+        if stripped:
+            check_stripped(pe, problems)
+    except (ValueError, struct.error) as error:
+        problems.append("cannot be read as a PE file: %s" % error)
     for problem in problems:
         print("%s: %s" % (args.exe, problem))
     if not problems:
