@@ -177,6 +177,7 @@ build_mingw_libsodium() {
         make -j"$(nproc)" &&
         make install) >"$work/build.log" 2>&1; then
     tail -n 40 "$work/build.log" >&2
+    rm -rf "$work"
     say "building libsodium failed" >&2
     exit 1
   fi
