@@ -1,6 +1,6 @@
 # Libraries of the two builds, behind two interface targets:
 #   tarvo_platform_deps  what the platform layer links (system libraries, libcurl)
-#   tarvo_core_deps      what the core links (zlib and minizip)
+#   tarvo_core_deps      what the core links (zlib, minizip, libsodium)
 add_library(tarvo_platform_deps INTERFACE)
 add_library(tarvo_core_deps INTERFACE)
 
@@ -11,6 +11,13 @@ if(WIN32)
   find_library(TARVO_ZLIB_LIBRARY z REQUIRED)
   target_include_directories(tarvo_core_deps INTERFACE ${TARVO_MINIZIP_INCLUDE})
   target_link_libraries(tarvo_core_deps INTERFACE ${TARVO_MINIZIP_LIBRARY} ${TARVO_ZLIB_LIBRARY})
+  # libsodium is static: its headers declare the API dllimport unless told otherwise, and its
+  # random numbers come from advapi32.
+  find_path(TARVO_SODIUM_INCLUDE sodium.h REQUIRED)
+  find_library(TARVO_SODIUM_LIBRARY NAMES libsodium.a sodium REQUIRED)
+  target_include_directories(tarvo_core_deps INTERFACE ${TARVO_SODIUM_INCLUDE})
+  target_compile_definitions(tarvo_core_deps INTERFACE SODIUM_STATIC)
+  target_link_libraries(tarvo_core_deps INTERFACE ${TARVO_SODIUM_LIBRARY} advapi32)
   target_link_libraries(tarvo_platform_deps INTERFACE
                         wininet shlwapi shell32 ole32 user32 gdi32 kernel32)
 else()
@@ -19,8 +26,9 @@ else()
   find_package(ZLIB REQUIRED)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
+  pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
   target_link_libraries(tarvo_platform_deps INTERFACE CURL::libcurl Threads::Threads)
-  target_link_libraries(tarvo_core_deps INTERFACE PkgConfig::MINIZIP ZLIB::ZLIB)
+  target_link_libraries(tarvo_core_deps INTERFACE PkgConfig::MINIZIP PkgConfig::SODIUM ZLIB::ZLIB)
   # minizip's pkg-config names the include folder itself; the code includes <minizip/...>.
   target_include_directories(tarvo_core_deps INTERFACE ${MINIZIP_INCLUDEDIR})
 endif()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything Tarvo's builds and tests need on a Debian machine, as root:
 # the native toolchain and libraries, nginx, Info-ZIP, MinGW-w64 for i686, Wine with its
-# 32-bit part, and static MinGW builds of zlib, minizip and GoogleTest under $TARVO_DEPS.
+# 32-bit part, osslsigncode, and static MinGW builds of zlib, minizip, GoogleTest and
+# libsodium under $TARVO_DEPS.
 # Safe to run again; when everything is present it only checks and returns.
 set -euo pipefail
 
@@ -26,12 +27,25 @@ NATIVE_PACKAGES=(
   build-essential cmake ninja-build pkg-config git ca-certificates
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libcurl4-openssl-dev zlib1g-dev libminizip-dev
+  libcurl4-openssl-dev zlib1g-dev libminizip-dev libsodium-dev
   nginx-light python3 zip unzip curl procps file time
   gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386
-  dpkg-dev
+  dpkg-dev autoconf automake libtool
+  osslsigncode openssl
 )
+
+# Each group of MinGW libraries has its own marker, written once the group is installed, so
+# that a prefix made before a group was added gets that group alone.
+MINGW_MARKERS=("$MINGW_PREFIX/.complete" "$MINGW_PREFIX/.complete-libsodium")
+
+mingw_deps_missing() {
+  local m
+  for m in "${MINGW_MARKERS[@]}"; do
+    [ -f "$m" ] || return 0
+  done
+  return 1
+}
 
 missing_packages() {
   local p
@@ -69,8 +83,8 @@ install_packages() {
   fi
   missing=$(missing_packages)
   # Source packages are fetched only to build the MinGW dependencies.
-  [ -f "$MINGW_PREFIX/.complete" ] || add_source_entries
-  if [ -n "$missing" ] || [ -n "${NEED_UPDATE:-}" ] || [ ! -f "$MINGW_PREFIX/.complete" ]; then
+  if mingw_deps_missing; then add_source_entries; fi
+  if [ -n "$missing" ] || [ -n "${NEED_UPDATE:-}" ] || mingw_deps_missing; then
     say "updating package lists"
     # A mirror caught mid-sync fails one index; the packages may still be found in the others.
     as_root apt-get update -qq || say "some package lists could not be updated; going on"
@@ -145,6 +159,35 @@ build_mingw_deps() {
   touch "$MINGW_PREFIX/.complete"
 }
 
+build_mingw_libsodium() {
+  [ -f "$MINGW_PREFIX/.complete-libsodium" ] && return
+  local work src
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' RETURN
+
+  say "building libsodium for i686-w64-mingw32"
+  src=$(fetch_source libsodium)
+  # Built in a copy: autogen.sh and configure write into the source tree. Its output is shown
+  # only when a step fails.
+  cp -a "$src" "$work/libsodium"
+  if ! (cd "$work/libsodium" &&
+        ./autogen.sh -s &&
+        ./configure --host=i686-w64-mingw32 --disable-shared --prefix="$MINGW_PREFIX" \
+          CC=i686-w64-mingw32-gcc-posix &&
+        make -j"$(nproc)" &&
+        make install) >"$work/build.log" 2>&1; then
+    tail -n 40 "$work/build.log" >&2
+    rm -rf "$work"
+    say "building libsodium failed" >&2
+    exit 1
+  fi
+  # Users compile with SODIUM_STATIC and link libsodium.a; the libtool archive would only
+  # point a libtool link at it.
+  rm -f "$MINGW_PREFIX/lib/libsodium.la"
+  touch "$MINGW_PREFIX/.complete-libsodium"
+}
+
 install_packages
 build_mingw_deps
+build_mingw_libsodium
 say "ready (MinGW dependencies in $MINGW_PREFIX)"
