@@ -1,11 +1,13 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <thread>
-
 
 namespace tarvo::test {
 
@@ -59,6 +61,16 @@ std::u16string CoreText(const std::filesystem::path& path) {
     if (c == u'/') c = u'\\';
   }
   return text;
+}
+
+bool HasMultiByteCodePage(bool available) {
+  if (available) return true;
+  if (std::getenv("TARVO_WINE_LOCALE") != nullptr) {
+    ADD_FAILURE() << "TARVO_WINE_LOCALE is set, but the code page has one byte per character";
+  } else {
+    [] { GTEST_SKIP() << "the system's code page has one byte per character"; }();
+  }
+  return false;
 }
 
 }  // namespace tarvo::test

@@ -36,6 +36,11 @@ std::u16string CoreText(const std::filesystem::path& path);
 // page cannot hold it.
 std::optional<std::string> AnsiBytes(const std::u16string& text);
 
+// For a test that needs a code page of more than one byte per character: true when it has one
+// (`available`); else false, and the test is skipped, or fails where TARVO_WINE_LOCALE promised
+// one. The caller returns at once on false.
+bool HasMultiByteCodePage(bool available);
+
 // A program started by a test. Ends (killed) when the object goes, if still running.
 class Process {
  public:

@@ -12,6 +12,7 @@
 #include "support/planning_cases.h"
 #include "support/reference_planner.h"
 #include "support/test_servers.h"
+#include "support/test_support.h"
 #include "update/ansi_page_text.h"
 #include "update/plan_downloads.h"
 #include "update/run_update_check.h"
@@ -281,6 +282,19 @@ TEST(AnsiPageText, TakesEachReadUpToItsFirstZeroByte) {
   text.Append("");
   text.Append(std::string_view("\0xyz", 4));
   EXPECT_EQ(text.Take(), std::u16string(1024, u'a') + u"abcghi");
+}
+
+// Run again under Chinese Windows (code page 936) by the Win32 tests.
+TEST(AnsiPageText, JoinsACharacterSplitBetweenReadsInAMultiByteCodePage) {
+  const std::u16string text = u"<a>\u4e2d\u6587\u66f4\u65b0<b>";
+  const std::optional<std::string> bytes = test::AnsiBytes(text);
+  if (!test::HasMultiByteCodePage(bytes && bytes->size() > text.size())) return;
+  for (std::size_t cut = 0; cut <= bytes->size(); ++cut) {
+    AnsiPageText page;
+    page.Append(std::string_view(*bytes).substr(0, cut));
+    page.Append(std::string_view(*bytes).substr(cut));
+    EXPECT_EQ(page.Take(), text) << cut;
+  }
 }
 
 TEST(AnsiPageText, GivesTheSamePageForAnyReadSizes) {
