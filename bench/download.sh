@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Downloads the same file from nginx on 127.0.0.1 with the download worker (bench/
+# Downloads the same archive from nginx on 127.0.0.1 with the download worker (bench/
 # download_bench.cpp, release build) and with `curl -o`, alternating, and prints each run's
 # throughput and peak resident memory, then the medians and the worker's share of curl's
 # throughput. Prints figures; passes or fails nothing.
@@ -20,8 +20,10 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 mkdir -p "$work/root"
-echo "making a file of $size_mib MiB"
-head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/root/archive.zip"
+# The worker stores nothing but zip archives: the bytes go into one stored item.
+echo "making an archive of $size_mib MiB"
+head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/payload.bin"
+(cd "$work" && zip -0 -q root/archive.zip payload.bin && rm payload.bin)
 python3 tools/test_servers.py start --state "$work/servers.env" --docroot "$work/root" \
   --nginx 0 --lifetime 3600 >/dev/null
 port=$(sed -n 's/^nginx_port=//p' "$work/servers.env")
