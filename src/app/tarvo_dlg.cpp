@@ -67,9 +67,15 @@ BOOL CTarvoDlg::OnInitDialog() {
     return TRUE;
   }
 
-  // What the previous start downloaded is installed before anything else looks at the versions.
-  RunStep([&] { InstallPendingArchives(directory); });
-  RunStep([&] { DeletePendingArchives(directory); });
+  // What the previous start downloaded is installed before anything else looks at the versions,
+  // by one launcher at a time.
+  RunStep([&] {
+    CFolderLock lock;
+    if (!LockPendingArchives(directory, lock)) return;
+    std::vector<std::u16string> finished;
+    RunStep([&] { InstallPendingArchives(directory, finished); });
+    RunStep([&] { DeletePendingArchives(directory, finished); });
+  });
 
   // Blocks until the version list has been fetched and planned, or its deadline has passed;
   // downloads run on their own.

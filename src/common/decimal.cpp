@@ -33,6 +33,14 @@ std::int32_t ParseDecimal(std::u16string_view text) {
   return static_cast<std::int32_t>(value);
 }
 
+bool StartsWithDigits(std::u16string_view text, std::size_t count) {
+  if (text.size() < count) return false;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (text[i] < u'0' || text[i] > u'9') return false;
+  }
+  return true;
+}
+
 std::u16string FormatDecimal(std::int32_t value) {
   std::int64_t v = value;
   bool negative = v < 0;

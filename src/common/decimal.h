@@ -12,6 +12,9 @@ namespace tarvo {
 // gives 0; a value beyond the signed 32-bit range gives the nearest limit.
 std::int32_t ParseDecimal(std::u16string_view text);
 
+// True when `text` begins with `count` ASCII decimal digits.
+bool StartsWithDigits(std::u16string_view text, std::size_t count);
+
 // Formats a value as "%d" does: an optional minus sign and the digits, no padding.
 std::u16string FormatDecimal(std::int32_t value);
 

@@ -6,6 +6,12 @@
 
 namespace tarvo {
 
+bool LessIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
+  return std::lexicographical_compare(
+      a.begin(), a.end(), b.begin(), b.end(),
+      [](char16_t x, char16_t y) { return FoldAsciiCase(x) < FoldAsciiCase(y); });
+}
+
 bool IsWindowsDeviceName(std::u16string_view component) {
   component = component.substr(0, component.find(u'.'));
   while (!component.empty() && component.back() == u' ') component.remove_suffix(1);

@@ -12,6 +12,10 @@ constexpr char16_t FoldAsciiCase(char16_t c) {
   return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c;
 }
 
+// Case-insensitive ordinal order, as NTFS lists names: folded with FoldAsciiCase, then by
+// UTF-16 code unit.
+bool LessIgnoringAsciiCase(std::u16string_view a, std::u16string_view b);
+
 // True when a path component names a device on Windows ("NUL", "com1.txt", "CON .x", "CONIN$"):
 // Windows opens the device whatever extension or trailing blanks follow the name.
 bool IsWindowsDeviceName(std::u16string_view component);

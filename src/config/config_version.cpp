@@ -25,19 +25,21 @@ bool ReadConfigVersion(const std::u16string& configPath, std::int32_t& first,
   return true;
 }
 
-void WriteConfigVersion(const std::u16string& configPath, std::int32_t first, std::int32_t second) {
-  if (!PathFileExistsW(configPath.c_str())) return;
+bool WriteConfigVersion(const std::u16string& configPath, std::int32_t first, std::int32_t second) {
+  const DWORD attributes = GetFileAttributesW(configPath.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  // Windows never writes a read-only file; Wine run by root would.
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return false;
   const CIniFile ini(configPath);
-  ini.WriteInt(kSection, kFirstKey, first);
-  ini.WriteInt(kSection, kSecondKey, second);
+  return ini.WriteInt(kSection, kFirstKey, first) && ini.WriteInt(kSection, kSecondKey, second);
 }
 
 bool ReadConfigVersion(std::int32_t& first, std::int32_t& second) {
   return ReadConfigVersion(GetConfigPath(), first, second);
 }
 
-void WriteConfigVersion(std::int32_t first, std::int32_t second) {
-  WriteConfigVersion(GetConfigPath(), first, second);
+bool WriteConfigVersion(std::int32_t first, std::int32_t second) {
+  return WriteConfigVersion(GetConfigPath(), first, second);
 }
 
 }  // namespace tarvo

@@ -14,11 +14,12 @@ namespace tarvo {
 bool ReadConfigVersion(std::int32_t& first, std::int32_t& second);
 
 // Records the pair in the configuration path, first then second, each as its own write. Does
-// nothing when no file exists there; a write that fails is not reported.
-void WriteConfigVersion(std::int32_t first, std::int32_t second);
+// nothing when no file exists there. False when a file exists but the pair could not be
+// written to it (read-only, full disk, in use); true otherwise.
+bool WriteConfigVersion(std::int32_t first, std::int32_t second);
 
 // The same over the configuration file at `configPath`.
 bool ReadConfigVersion(const std::u16string& configPath, std::int32_t& first, std::int32_t& second);
-void WriteConfigVersion(const std::u16string& configPath, std::int32_t first, std::int32_t second);
+bool WriteConfigVersion(const std::u16string& configPath, std::int32_t first, std::int32_t second);
 
 }  // namespace tarvo

@@ -51,16 +51,16 @@ std::int32_t CIniFile::ReadInt(std::u16string_view section, std::u16string_view 
   return ParseDecimal(ReadString(section, key, FormatDecimal(defaultValue)));
 }
 
-void CIniFile::WriteString(std::u16string_view section, std::u16string_view key,
+bool CIniFile::WriteString(std::u16string_view section, std::u16string_view key,
                            std::u16string_view value) const {
   if (!FileExists(m_strPath)) CreateUtf16File(m_strPath);
-  WritePrivateProfileStringW(std::u16string(section).c_str(), std::u16string(key).c_str(),
-                             std::u16string(value).c_str(), m_strPath.c_str());
+  return WritePrivateProfileStringW(std::u16string(section).c_str(), std::u16string(key).c_str(),
+                                    std::u16string(value).c_str(), m_strPath.c_str()) != FALSE;
 }
 
-void CIniFile::WriteInt(std::u16string_view section, std::u16string_view key,
+bool CIniFile::WriteInt(std::u16string_view section, std::u16string_view key,
                         std::int32_t value) const {
-  WriteString(section, key, FormatDecimal(value));
+  return WriteString(section, key, FormatDecimal(value));
 }
 
 }  // namespace tarvo

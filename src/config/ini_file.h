@@ -24,13 +24,13 @@ class CIniFile {
                        std::int32_t defaultValue) const;
 
   // Sets `key` in `section` to `value`. A missing file is first created as an empty UTF-16LE
-  // file (the two bytes FF FE), so that the profile functions write it in UTF-16LE. Failures are
-  // not reported: a file that cannot be written keeps its old value.
-  void WriteString(std::u16string_view section, std::u16string_view key,
+  // file (the two bytes FF FE), so that the profile functions write it in UTF-16LE. False when
+  // the profile write failed: a file that cannot be written keeps its old value.
+  bool WriteString(std::u16string_view section, std::u16string_view key,
                    std::u16string_view value) const;
 
   // Writes the value as "%d" formats it.
-  void WriteInt(std::u16string_view section, std::u16string_view key, std::int32_t value) const;
+  bool WriteInt(std::u16string_view section, std::u16string_view key, std::int32_t value) const;
 
  private:
   std::u16string m_strPath;

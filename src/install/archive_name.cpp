@@ -17,10 +17,9 @@ std::u16string FileTitleFromPath(std::u16string_view path) {
   return name;
 }
 
-ArchiveVersions VersionsFromFileTitle(std::u16string_view title) {
-  const std::u16string_view first = title.substr(0, 5);
-  const std::u16string_view second = title.size() > 5 ? title.substr(5, 8) : std::u16string_view();
-  return {ParseDecimal(first), ParseDecimal(second)};
+std::optional<ArchiveVersions> VersionsFromFileTitle(std::u16string_view title) {
+  if (!StartsWithDigits(title, 13)) return std::nullopt;
+  return ArchiveVersions{ParseDecimal(title.substr(0, 5)), ParseDecimal(title.substr(5, 8))};
 }
 
 }  // namespace tarvo

@@ -3,6 +3,7 @@
 // archive is installed.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,9 +20,10 @@ struct ArchiveVersions {
   std::int32_t second = 0;
 };
 
-// The versions a file title carries: characters 1 to 5 are the first version, characters 6 to
-// 13 the second (fewer when the title is shorter), each read as decimal text; the rest of the
-// title is ignored.
-ArchiveVersions VersionsFromFileTitle(std::u16string_view title);
+// The versions a file title carries when it begins with 13 decimal digits: characters 1 to 5
+// are the first version, characters 6 to 13 the second; the rest of the title is ignored.
+// Nothing for any other title: a zip file that some other hand put in "UpdateZip\" says
+// nothing about the installation's versions.
+std::optional<ArchiveVersions> VersionsFromFileTitle(std::u16string_view title);
 
 }  // namespace tarvo

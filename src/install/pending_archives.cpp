@@ -1,32 +1,16 @@
 #include "install/pending_archives.h"
 
-#include <functional>
+#include <algorithm>
 
-#include "app/program_paths.h"
+#include "common/windows_names.h"
 #include "config/config_version.h"
 #include "install/archive_name.h"
 #include "install/extract_archive.h"
-#include "platform/files.h"
+#include "unzip/zip_archive.h"
 
 namespace tarvo {
 
 namespace {
-
-// Calls `visit` with the full path and the name of every file (not directory) that matches
-// `pattern`, in the order the directory search returns them.
-void ForEachFile(
-    const std::u16string& pattern,
-    const std::function<void(const std::u16string& path, const std::u16string& name)>& visit) {
-  CFileFind find;
-  if (!find.FindFile(pattern.c_str(), 0)) return;
-  bool more = true;
-  while (more) {
-    more = find.FindNextFile();
-    if (find.IsDots() || find.MatchesMask(FILE_ATTRIBUTE_DIRECTORY)) continue;
-    visit(find.GetFilePath(), find.GetFileName());
-  }
-  find.Close();
-}
 
 std::u16string PendingFolder(const std::u16string& programDirectory) {
   return programDirectory + u"UpdateZip\\";
@@ -34,28 +18,56 @@ std::u16string PendingFolder(const std::u16string& programDirectory) {
 
 }  // namespace
 
-void InstallPendingArchives() { InstallPendingArchives(GetProgramDirectory()); }
-
-void InstallPendingArchives(const std::u16string& programDirectory) {
-  const std::u16string configPath = programDirectory + u"Sys\\Config.ini";
-  ForEachFile(PendingFolder(programDirectory) + u"*.zip",
-              [&](const std::u16string& path, const std::u16string& name) {
-                ExtractArchiveToProgramDir(path, programDirectory);
-                const ArchiveVersions versions = VersionsFromFileTitle(FileTitleFromPath(name));
-                WriteConfigVersion(configPath, versions.first, versions.second);
-              });
+std::vector<std::u16string> FindFiles(const std::u16string& pattern) {
+  std::vector<std::u16string> names;
+  CFileFind find;
+  if (!find.FindFile(pattern.c_str(), 0)) return names;
+  bool more = true;
+  while (more) {
+    more = find.FindNextFile();
+    if (find.IsDots() || find.MatchesMask(FILE_ATTRIBUTE_DIRECTORY)) continue;
+    names.push_back(find.GetFileName());
+  }
+  return names;
 }
 
-void DeletePendingArchives() { DeletePendingArchives(GetProgramDirectory()); }
+bool LockPendingArchives(const std::u16string& programDirectory, CFolderLock& lock,
+                         DWORD timeoutMs) {
+  const std::u16string folder = PendingFolder(programDirectory);
+  if (!PathFileExistsW(folder.c_str())) return true;
+  return lock.Lock(folder.c_str(), timeoutMs);
+}
 
-void DeletePendingArchives(const std::u16string& programDirectory) {
-  const auto remove = [](const std::u16string& path, const std::u16string&) {
-    DeleteFileW(path.c_str());
-  };
-  ForEachFile(PendingFolder(programDirectory) + u"*.zip", remove);
+void InstallPendingArchives(const std::u16string& programDirectory,
+                            std::vector<std::u16string>& finished, const FileSearch& search) {
+  const std::u16string folder = PendingFolder(programDirectory);
+  const std::u16string configPath = programDirectory + u"Sys\\Config.ini";
+  std::vector<std::u16string> names = search(folder + u"*.zip");
+  // FAT32 and exFAT list names in the order they were made, not sorted as NTFS does.
+  std::sort(names.begin(), names.end(), [](const std::u16string& a, const std::u16string& b) {
+    return LessIgnoringAsciiCase(a, b);
+  });
+  for (const std::u16string& name : names) {
+    const std::u16string path = folder + name;
+    if (ExtractArchiveToProgramDir(path, programDirectory) != ArchiveInstall::kDone) return;
+    const auto versions = VersionsFromFileTitle(FileTitleFromPath(name));
+    if (versions && !WriteConfigVersion(configPath, versions->first, versions->second)) return;
+    finished.push_back(path);
+  }
+}
+
+void DeletePendingArchives(const std::u16string& programDirectory,
+                           const std::vector<std::u16string>& finished) {
+  for (const std::u16string& path : finished) DeleteFileW(path.c_str());
   // A download stopped part-way leaves its part file, whatever its name; no download of this
   // start runs yet.
-  ForEachFile(PendingFolder(programDirectory) + u"*.part", remove);
+  const std::u16string folder = PendingFolder(programDirectory);
+  for (const std::u16string& name : FindFiles(folder + u"*.part")) {
+    DeleteFileW((folder + name).c_str());
+  }
+  // Still in use, when the launcher it held runs on: then the next start deletes it.
+  const std::u16string aside = GetModulePath() + kZipAsideSuffix;
+  if (PathFileExistsW(aside.c_str())) DeleteFileW(aside.c_str());
 }
 
 }  // namespace tarvo

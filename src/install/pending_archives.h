@@ -2,20 +2,45 @@
 // The archives that an earlier start downloaded into "UpdateZip\": installed over the
 // installation, then deleted, before the update check of this start runs.
 
+#include <functional>
 #include <string>
+#include <vector>
+
+#include "platform/files.h"
 
 namespace tarvo {
 
-// Extracts every "*.zip" file of "UpdateZip\" (directories skipped) over the program directory,
-// in directory-search order, and after each one records the versions its file name carries.
-// Reports nothing: an archive that cannot be read or extracted still has its versions recorded.
-void InstallPendingArchives();
-// The same for the installation at `programDirectory` (ending in "\").
-void InstallPendingArchives(const std::u16string& programDirectory);
+// How long a launcher waits for another one's passes over the same installation.
+inline constexpr DWORD kInstallationLockTimeoutMs = 60000;
 
-// Deletes every "*.zip" file of "UpdateZip\" and every "*.part" file that an interrupted
-// download left there. The folder itself stays.
-void DeletePendingArchives();
-void DeletePendingArchives(const std::u16string& programDirectory);
+// The names of the files (not directories) that a directory search for `pattern` finds, in
+// whatever order it finds them.
+using FileSearch = std::function<std::vector<std::u16string>(const std::u16string& pattern)>;
+
+// The names CFileFind finds for `pattern`: the launcher's own search.
+std::vector<std::u16string> FindFiles(const std::u16string& pattern);
+
+// Takes the installation's lock (that of "UpdateZip\") into `lock`, waiting up to `timeoutMs`
+// while another launcher's passes hold it; the system releases it when the process ends, killed
+// or not. True when the passes may run: the lock is held, or there is no "UpdateZip\" and so
+// nothing for them to do.
+bool LockPendingArchives(const std::u16string& programDirectory, CFolderLock& lock,
+                         DWORD timeoutMs = kInstallationLockTimeoutMs);
+
+// Installs every "*.zip" file of "UpdateZip\" under the program directory (`programDirectory`,
+// ending in "\"), in case-insensitive ordinal order of their names (as NTFS lists them, whatever
+// order the search gives), and after each one records the versions its name carries when it
+// begins with 13 digits (ExtractArchiveToProgramDir, WriteConfigVersion). An archive the machine
+// kept out, or whose versions an existing Sys\Config.ini would not take, is not recorded, and
+// the pass stops there: it and every later archive stay for another start. The paths of the
+// archives that are done are added to `finished` as the pass goes.
+void InstallPendingArchives(const std::u16string& programDirectory,
+                            std::vector<std::u16string>& finished,
+                            const FileSearch& search = &FindFiles);
+
+// Deletes the archives in `finished`, every "*.part" file that an interrupted download left in
+// "UpdateZip\", and the executable that an earlier self-update moved aside.
+void DeletePendingArchives(const std::u16string& programDirectory,
+                           const std::vector<std::u16string>& finished);
 
 }  // namespace tarvo

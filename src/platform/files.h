@@ -16,10 +16,42 @@ namespace tarvo {
 
 inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 
+// Error numbers of file operations, Windows' own (POSIX maps errno onto the nearest).
+inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+inline constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
+inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
+inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr DWORD ERROR_WRITE_PROTECT = 19;
+inline constexpr DWORD ERROR_NOT_READY = 21;
+inline constexpr DWORD ERROR_CRC = 23;
+inline constexpr DWORD ERROR_WRITE_FAULT = 29;
+inline constexpr DWORD ERROR_READ_FAULT = 30;
+inline constexpr DWORD ERROR_GEN_FAILURE = 31;
+inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+inline constexpr DWORD ERROR_LOCK_VIOLATION = 33;
+inline constexpr DWORD ERROR_HANDLE_DISK_FULL = 39;
+inline constexpr DWORD ERROR_FILE_EXISTS = 80;
+inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+inline constexpr DWORD ERROR_DISK_FULL = 112;
+inline constexpr DWORD ERROR_INVALID_NAME = 123;
+inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+inline constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
+inline constexpr DWORD ERROR_IO_DEVICE = 1117;
+inline constexpr DWORD ERROR_DISK_QUOTA_EXCEEDED = 1295;
+
+// The error of the calling thread's last failed file operation of this layer.
+DWORD GetLastError();
+
 // Writes the full path of the running executable into `buffer` (at most `size` units with the
 // terminating NUL) and returns its length without the NUL. A path that does not fit is cut to
 // `size` - 1 units, and `size` is returned (0 on failure).
 DWORD GetModuleFileNameW(std::nullptr_t module, char16_t* buffer, DWORD size);
+
+// The whole path of the running executable, however long; empty when the system does not give
+// it whole.
+std::u16string GetModulePath();
 
 // Writes the current directory into `buffer` and returns its length without the NUL; when it
 // does not fit, returns the size needed (with the NUL) and leaves the buffer as it was.
@@ -36,6 +68,9 @@ BOOL CanReadFile(const char16_t* path);
 DWORD GetFileAttributesW(const char16_t* path);
 // Creates one directory. False when it cannot (it exists, or its parent does not).
 BOOL CreateDirectoryW(const char16_t* path);
+// Sets a file's read-only attribute (the only one POSIX knows: it clears or gives back the
+// owner's write permission); the others are kept on Win32. False when it cannot.
+BOOL SetFileAttributesW(const char16_t* path, DWORD attributes);
 // Deletes a file (not a directory). False when it cannot.
 BOOL DeleteFileW(const char16_t* path);
 // Renames a file; with MOVEFILE_REPLACE_EXISTING an existing target is replaced at once.
@@ -72,6 +107,26 @@ class CFile {
   std::uint64_t Seek(std::int64_t offset, UINT from);
   void Close();
   bool IsOpen() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> m_impl;
+};
+
+// An exclusive lock on a folder, which the system releases when the object goes or the process
+// ends, however it ends. Locks of one folder keep each other out, in this process and others;
+// nothing else in the folder is kept from anybody. Win32: a hidden file "tarvo.lock" in the
+// folder, opened without sharing and gone once closed. POSIX: flock on the folder itself.
+class CFolderLock {
+ public:
+  CFolderLock();
+  CFolderLock(const CFolderLock&) = delete;
+  CFolderLock& operator=(const CFolderLock&) = delete;
+  ~CFolderLock();
+
+  // Takes the lock of the folder at `path`, waiting up to `timeoutMs` while another holder has
+  // it. False when it could not be had in that time, or not at all.
+  bool Lock(const char16_t* path, DWORD timeoutMs);
 
  private:
   struct Impl;

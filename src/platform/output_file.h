@@ -20,16 +20,21 @@ class COutputFile {
   ~COutputFile();
 
   // Creates `path`, replacing and emptying a file that stands there, and gives it `attributes`
-  // (FILE_ATTRIBUTE_READONLY, _HIDDEN, _SYSTEM, _ARCHIVE). False when it cannot: a directory or
-  // a read-only file of that name exists, its folder is missing, or the name is invalid (and on
-  // Win32 also an existing hidden or system file that `attributes` lacks).
-  bool Create(const char16_t* path, DWORD attributes);
-  // Appends all `size` bytes. False when they could not all be written.
+  // (FILE_ATTRIBUTE_READONLY, _HIDDEN, _SYSTEM, _ARCHIVE). False, with GetLastError telling
+  // why, when it cannot: a directory or a read-only file of that name exists, its folder is
+  // missing, the name is invalid (and on Win32 also an existing hidden or system file that
+  // `attributes` lacks), or the system refuses (no space, no permission, ...). POSIX: the file
+  // takes the permission bits of the file at `permissionsOf` when one stands there (null: the
+  // usual ones), so that a file that replaces another keeps its executable bits.
+  bool Create(const char16_t* path, DWORD attributes, const char16_t* permissionsOf = nullptr);
+  // Appends all `size` bytes. False, with GetLastError telling why, when they could not all be
+  // written.
   bool Write(const void* data, DWORD size);
   // Sets the file's times, in 100-nanosecond intervals since 1601-01-01 UTC; a time of 0 leaves
   // that time as it is. POSIX has no creation time; the result is not reported.
   void SetFileTime(std::uint64_t creation, std::uint64_t access, std::uint64_t modification);
-  // Closes the file. False when the system reports a failure on closing (data not written).
+  // Closes the file. False, with GetLastError telling why, when the system reports a failure on
+  // closing (data not written).
   bool Close();
 
  private:

@@ -113,8 +113,10 @@ ZipResult ReadZipItem(ZipReader& reader, std::int32_t index, ZipItem* item) {
   }
   // A name that fills the buffer may have been cut by it.
   std::u16string name;
+  constexpr unsigned long kUtf8Name = 0x800;
   if (info.size_filename >= sizeof rawName ||
-      !DecodeZipItemName(std::string_view(rawName, info.size_filename), kZipNameSize - 1, &name)) {
+      !DecodeZipItemName(std::string_view(rawName, info.size_filename),
+                         (info.flag & kUtf8Name) != 0, kZipNameSize - 1, &name)) {
     return ZIP_ERR_CORRUPT;
   }
   name = CleanZipItemName(std::move(name));

@@ -27,12 +27,23 @@ inline constexpr ZipResult ZIP_ERR_CORRUPT = 0x700;
 inline constexpr ZipResult ZIP_ERR_READ = 0x800;
 // The check byte of an encrypted item does not match (it is read with the empty password).
 inline constexpr ZipResult ZIP_ERR_PASSWORD = 0x1000;
+// The machine would not have the file: no space, a file in use, no permission, a path too long
+// for the system, an I/O error. Unlike the other results, it may be gone at another start.
+inline constexpr ZipResult ZIP_ERR_SYSTEM = 0x2000;
 // Null handle, or an index out of range.
 inline constexpr ZipResult ZIP_ERR_ARGS = 0x10000;
 // The item's data cannot be read or inflated to its end, or does not match its CRC-32.
 inline constexpr ZipResult ZIP_ERR_DATA = 0x5000000;
 
 inline constexpr int kZipNameSize = 260;
+
+// An item is written to its target's name followed by this, and moved over the target once
+// complete; the name is the same at every try, so a try cut short leaves nothing that the next
+// one does not replace.
+inline constexpr char16_t kZipTemporarySuffix[] = u".tvnew";
+// Where a target that is this program's own running executable is moved so that the new one
+// can take its place (Windows cannot replace a running image, but can rename it).
+inline constexpr char16_t kZipAsideSuffix[] = u".tvold";
 
 // One item of an archive, as ZipGetItem describes it. Times count 100-nanosecond intervals
 // since 1601-01-01 UTC; 0 means unknown.
@@ -59,16 +70,24 @@ ZipHandle ZipOpenArchive(const char16_t* path) noexcept;
 // Fills `item` with the record of item `index`, or with the item count (in `index`, all else
 // empty) for index -1. On any failure `item` keeps what it held. Returns ZIP_OK,
 // ZIP_ERR_ARGS (null handle or item, index below -1 or not below the count), ZIP_ERR_CORRUPT
-// (unreadable record, name that is not valid UTF-8 or does not fit `name`, local header that
-// does not match, compression other than stored or deflated) or ZIP_ERR_READ.
+// (unreadable record, a name that cannot be read or does not fit `name`, local header that
+// does not match, compression other than stored or deflated) or ZIP_ERR_READ. A name is read
+// as UTF-8 when the item says so (flag bit 11) or when it is valid UTF-8, else in the system's
+// OEM code page, as Windows reads archives made on Windows of other languages.
 ZipResult ZipGetItem(ZipHandle handle, std::int32_t index, ZipItem* item) noexcept;
 
 // Writes item `index` to `name`: relative to the extraction root, or absolute. A directory
 // item becomes a chain of directories; a file item a file with the item's data, attributes
-// and times, replacing a file that stands there. Names with a ".." component or a device name
-// (CON, NUL, COM1...), and paths that do not fit 260 code units, are refused with ZIP_ERR_FILE
-// before anything is created. Returns ZIP_OK or a ZIP_ERR_ code; after a failure once the file
-// exists it stays as far as it was written, without the item's times.
+// and times. The data goes to name + kZipTemporarySuffix beside the target, which replaces the
+// target only once the data is complete and its CRC-32 matches, taking the permission bits of
+// the file it replaces (POSIX); the running program's own executable is moved aside to
+// name + kZipAsideSuffix first where the system cannot replace it in place. Whatever fails
+// leaves the target byte for byte as it was and no temporary file.
+// Refused with ZIP_ERR_FILE before anything is created: names with a ".." component or a
+// device name (CON, NUL, COM1...), names that with the suffix do not fit 260 code units
+// anywhere, a directory at the target, a read-only target. ZIP_ERR_SYSTEM when the machine
+// will not have the file (a path too long for it under this root included). Returns ZIP_OK or
+// a ZIP_ERR_ code.
 ZipResult ZipExtractItem(ZipHandle handle, std::int32_t index, const char16_t* name) noexcept;
 
 // Closes the archive and frees the handle, which is invalid afterwards. ZIP_OK, or

@@ -1,10 +1,14 @@
 // Writing an item of an open archive to disk.
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
+#include "common/windows_names.h"
+#include "platform/files.h"
 #include "platform/output_file.h"
 #include "unzip/create_directory_chain.h"
+#include "unzip/system_failure.h"
 #include "unzip/zip_item_name.h"
 #include "unzip/zip_reader.h"
 
@@ -13,6 +17,7 @@ namespace tarvo {
 namespace {
 
 constexpr std::size_t kMaxPathLength = kZipNameSize - 1;
+constexpr std::size_t kSuffixLength = std::char_traits<char16_t>::length(kZipTemporarySuffix);
 
 // Where an item goes, and the folders to make on the way there.
 struct ExtractionTarget {
@@ -21,11 +26,14 @@ struct ExtractionTarget {
   std::u16string file;     // the whole path of the file; empty for a directory item
 };
 
-// Places `name` under `root` unless it is absolute. False for a name that could lead out of
-// the root, or a path that does not fit.
-bool ComposeTarget(const std::u16string& root, std::u16string_view name, bool directory,
-                   ExtractionTarget* target) {
-  if (name.size() > kMaxPathLength || !IsExtractablePath(name)) return false;
+// Places `name` under `root` unless it is absolute. ZIP_ERR_FILE for a name that could lead out
+// of the root or that no path could hold with the temporary suffix; ZIP_ERR_SYSTEM for one that
+// a path under this root cannot hold.
+ZipResult ComposeTarget(const std::u16string& root, std::u16string_view name, bool directory,
+                        ExtractionTarget* target) {
+  if (name.size() + kSuffixLength > kMaxPathLength || !IsExtractablePath(name)) {
+    return ZIP_ERR_FILE;
+  }
   std::size_t split = name.size();
   if (!directory) {
     split = name.find_last_of(u"\\/");
@@ -35,13 +43,77 @@ bool ComposeTarget(const std::u16string& root, std::u16string_view name, bool di
   if (!target->folders.empty() && IsAbsoluteZipPath(target->folders)) {
     target->base.clear();
   } else {
-    if (root.empty()) return false;
+    if (root.empty()) return ZIP_ERR_SYSTEM;
     target->base = root;
   }
   const std::u16string path = target->base + std::u16string(name);
-  if (path.size() > kMaxPathLength) return false;
+  if (path.size() + kSuffixLength > kMaxPathLength) return ZIP_ERR_SYSTEM;
   if (!directory) target->file = path;
-  return true;
+  return ZIP_OK;
+}
+
+// ZIP_ERR_SYSTEM for a failure of the machine, else `otherwise`.
+ZipResult Classify(DWORD error, ZipResult otherwise) {
+  return IsSystemFailure(error) ? ZIP_ERR_SYSTEM : otherwise;
+}
+
+// Removes a file whatever its attributes; nothing when there is none.
+void Discard(const std::u16string& path) {
+  if (!PathFileExistsW(path.c_str())) return;
+  SetFileAttributesW(path.c_str(), 0);
+  DeleteFileW(path.c_str());
+}
+
+// The file an item is written to before it takes its target's place: removed on the way out
+// unless it took that place.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::u16string& target) : path_(target + kZipTemporarySuffix) {
+    Discard(path_);  // what an earlier try left
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  ~TemporaryFile() {
+    if (!placed_) Discard(path_);
+  }
+  const std::u16string& path() const { return path_; }
+  void Placed() { placed_ = true; }
+
+ private:
+  std::u16string path_;
+  bool placed_ = false;
+};
+
+// The same file, as paths compare on Windows: either separator, ASCII letters in either case.
+bool SamePath(std::u16string a, std::u16string b) {
+  for (std::u16string* text : {&a, &b}) {
+    std::replace(text->begin(), text->end(), u'/', u'\\');
+    std::transform(text->begin(), text->end(), text->begin(), FoldAsciiCase);
+  }
+  return a == b;
+}
+
+bool IsRunningExecutable(const std::u16string& path) {
+  const std::u16string module = GetModulePath();
+  return !module.empty() && SamePath(module, path);
+}
+
+// Moves the complete file over its target.
+ZipResult Replace(const std::u16string& temporary, const std::u16string& target) {
+  if (MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return ZIP_OK;
+  DWORD error = GetLastError();
+  // Windows keeps a running image from being replaced, but lets it be renamed.
+  if (IsRunningExecutable(target)) {
+    const std::u16string aside = target + kZipAsideSuffix;
+    if (MoveFileExW(target.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      if (MoveFileExW(temporary.c_str(), target.c_str(), 0)) return ZIP_OK;
+      error = GetLastError();
+      MoveFileExW(aside.c_str(), target.c_str(), 0);
+    } else {
+      error = GetLastError();
+    }
+  }
+  return Classify(error, ZIP_ERR_FILE);
 }
 
 ZipResult CopyItemData(ZipReader& reader, const ZipItem& item, COutputFile& output) {
@@ -53,8 +125,7 @@ ZipResult CopyItemData(ZipReader& reader, const ZipItem& item, COutputFile& outp
     if (n < 0) return ZIP_ERR_DATA;
     if (n > 0 && !output.Write(buffer, static_cast<DWORD>(n))) return ZIP_ERR_WRITE;
     if (end) {
-      // A file that is short of its recorded size or fails its CRC-32 is not passed off as
-      // the item: it keeps the time it was written at.
+      // Data short of its recorded size or failing its CRC-32 never takes the item's place.
       if (reader.entry->Close() != ZipItemStream::Verdict::kComplete) return ZIP_ERR_DATA;
       output.SetFileTime(item.creationTime, item.accessTime, item.modificationTime);
       return ZIP_OK;
@@ -70,30 +141,51 @@ ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view
   }
   const bool directory = (item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   ExtractionTarget target;
-  if (!ComposeTarget(reader.root, name, directory, &target)) return ZIP_ERR_FILE;
-  CreateDirectoryChain(target.base.empty() ? nullptr : target.base.c_str(), target.folders);
-  if (directory) return ZIP_OK;
+  if (const ZipResult result = ComposeTarget(reader.root, name, directory, &target);
+      result != ZIP_OK) {
+    return result;
+  }
+  const DWORD folderError =
+      CreateDirectoryChain(target.base.empty() ? nullptr : target.base.c_str(), target.folders);
+  if (directory) {
+    const std::u16string folder = target.base + target.folders;
+    return PathFileExistsW(folder.c_str()) ? ZIP_OK : Classify(folderError, ZIP_OK);
+  }
+  // A directory or a read-only file in the item's place is kept; the archive cannot have it.
+  const DWORD existing = GetFileAttributesW(target.file.c_str());
+  const bool replaces = existing != INVALID_FILE_ATTRIBUTES;
+  if (replaces && (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+    return ZIP_ERR_FILE;
+  }
 
   if (!GoToZipItem(reader, index)) return ZIP_ERR_CORRUPT;
   if (!reader.entry) reader.entry = std::make_unique<ZipItemStream>();
   if (!reader.outputBuffer) {
     reader.outputBuffer = std::make_unique<std::uint8_t[]>(kZipOutputBufferSize);
   }
-  // The item is opened before its file is created, so that an item that cannot be read at
-  // all (a wrong password included) leaves a file that stands there as it was.
+  // The item is opened before anything is written, so that an item that cannot be read at all
+  // (a wrong password included) leaves nothing behind.
   const int opened = reader.entry->Open(reader.archive);
   if (opened != 0) {
     reader.entry->Close();
     return opened == ZipItemStream::kPasswordFailure ? ZIP_ERR_PASSWORD : ZIP_ERR_DATA;
   }
+  TemporaryFile temporary(target.file);
   COutputFile output;
-  if (!output.Create(target.file.c_str(), item.attributes & ~FILE_ATTRIBUTE_DIRECTORY)) {
+  if (!output.Create(temporary.path().c_str(), item.attributes & ~FILE_ATTRIBUTE_DIRECTORY,
+                     replaces ? target.file.c_str() : nullptr)) {
+    DWORD error = GetLastError();
     reader.entry->Close();
-    return ZIP_ERR_FILE;
+    // A folder that the system would not make shows here as a missing path.
+    if (folderError != 0 && !IsSystemFailure(error)) error = folderError;
+    return Classify(error, ZIP_ERR_FILE);
   }
   ZipResult result = CopyItemData(reader, item, output);
   if (!output.Close() && result == ZIP_OK) result = ZIP_ERR_WRITE;
   reader.entry->Close();
+  if (result != ZIP_OK) return result;
+  result = Replace(temporary.path(), target.file);
+  if (result == ZIP_OK) temporary.Placed();
   return result;
 }
 
@@ -109,7 +201,7 @@ ZipResult ZipExtractItem(ZipHandle handle, std::int32_t index, const char16_t* n
   } catch (...) {
     // Memory for the buffers could not be had.
     reader.CloseEntry();
-    return ZIP_ERR_DATA;
+    return ZIP_ERR_SYSTEM;
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include "common/utf.h"
 #include "common/windows_names.h"
+#include "platform/text.h"
 
 namespace tarvo {
 
@@ -22,11 +23,18 @@ bool IsAbsoluteZipPath(std::u16string_view path) {
   return (!path.empty() && IsZipPathSeparator(path[0])) || (path.size() >= 2 && path[1] == u':');
 }
 
-bool DecodeZipItemName(std::string_view raw, std::size_t maxUnits, std::u16string* name) {
+bool DecodeZipItemName(std::string_view raw, bool utf8Flag, std::size_t maxUnits,
+                       std::u16string* name) {
   if (raw.find('\0') != std::string_view::npos) return false;
   std::u16string decoded = Utf8ToUtf16(raw);
   // Valid UTF-8 is exactly what survives the way there and back.
-  if (decoded.size() > maxUnits || Utf16ToUtf8(decoded) != raw) return false;
+  if (Utf16ToUtf8(decoded) != raw) {
+    if (utf8Flag) return false;
+    std::optional<std::u16string> oem = OemCodePageToUtf16(raw);
+    if (!oem || oem->find(u'\0') != std::u16string::npos) return false;
+    decoded = std::move(*oem);
+  }
+  if (decoded.size() > maxUnits) return false;
   *name = std::move(decoded);
   return true;
 }

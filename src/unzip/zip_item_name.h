@@ -12,10 +12,13 @@ inline bool IsZipPathSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 // True for a path that starts with a separator, or whose second character is ":".
 bool IsAbsoluteZipPath(std::u16string_view path);
 
-// Decodes an item's raw name as UTF-8, whatever the archive's language-encoding flag says.
-// False when the bytes are not valid UTF-8, hold a NUL, or need more than `maxUnits` UTF-16
-// code units: such a name is refused rather than cut or patched into another one.
-bool DecodeZipItemName(std::string_view raw, std::size_t maxUnits, std::u16string* name);
+// Decodes an item's raw name: as UTF-8 when `utf8Flag` (general-purpose bit 11) is set or the
+// bytes are valid UTF-8, else from the system's OEM code page (OemCodePageToUtf16), as archives
+// made by Windows tools in other languages (code page 936 on Chinese Windows) are written.
+// False when the bytes are not valid in the encoding taken, hold a NUL, or need more than
+// `maxUnits` UTF-16 code units: such a name is refused rather than cut or patched into another.
+bool DecodeZipItemName(std::string_view raw, bool utf8Flag, std::size_t maxUnits,
+                       std::u16string* name);
 
 // Removes what would place an item outside the folder it is extracted to, as far as it stands
 // at the front: a drive prefix ("C:"), a leading separator, and everything up to a "\..\"

@@ -1,6 +1,5 @@
 #include "update/plan_downloads.h"
 
-#include <algorithm>
 #include <optional>
 
 #include "common/decimal.h"
@@ -22,12 +21,8 @@ constexpr std::size_t kUrlStart = 13;
 }  // namespace
 
 std::u16string ArchiveNameForEntry(std::u16string_view entry) {
-  const std::u16string_view versions = entry.substr(0, kUrlStart);
-  if (versions.size() < kUrlStart ||
-      !std::all_of(versions.begin(), versions.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
-    return {};
-  }
-  return std::u16string(versions) + u".zip";
+  if (!StartsWithDigits(entry, kUrlStart)) return {};
+  return std::u16string(entry.substr(0, kUrlStart)) + u".zip";
 }
 
 int PlanDownloads(std::u16string_view page, DownloadPlanner& planner,

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "support/installation.h"
+#include "e2e/install_fixture.h"
 #include "support/test_support.h"
 #include "support/zip_builder.h"
 
@@ -16,40 +16,34 @@ namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-class LauncherInstall : public ::testing::Test {
+class LauncherInstall : public test::InstallFixture {
  protected:
   void SetUp() override {
-    fs::create_directories(install_.dir() / "Sys");
-    fs::create_directories(install_.dir() / "UpdateZip");
-    test::WriteFile(install_.dir() / "Sys" / "Config.ini",
-                    "[VERSION]\r\nFirstVersion=1\r\nSecondVersion=2\r\n");
+    InstallFixture::SetUp();
+    Record(1, 2);
   }
-  fs::path pending(const std::string& name) const { return install_.dir() / "UpdateZip" / name; }
-  std::string Config() const { return test::ReadFile(install_.dir() / "Sys" / "Config.ini"); }
-  int RunLauncher(const fs::path& directory) {
+  int RunLauncherIn(const fs::path& directory) {
     test::Process tarvo(install_.exe(), {}, directory);
     EXPECT_TRUE(tarvo.started());
     return tarvo.Wait(seconds(120)).value_or(-1);
   }
-
-  test::Installation install_;
 };
 
 TEST_F(LauncherInstall, InstallsPendingArchivesBeforeStartingTheClientFromItsOwnDirectory) {
   test::WriteFile(install_.dir() / "readme.txt", "old");
-  test::WriteFile(pending("0000100000003.zip"),
+  test::WriteFile(Pending("0000100000003.zip"),
                   test::BuildZip({{"readme.txt", "three"},
                                   {.name = "maps/", .externalAttributes = 0x41ED0000},
                                   {"maps/a.map", "a"}}));
-  test::WriteFile(pending("0000100000004.zip"), test::BuildZip({{"readme.txt", "four"}}));
+  test::WriteFile(Pending("0000100000004.zip"), test::BuildZip({{"readme.txt", "four"}}));
   const fs::path elsewhere = install_.root() / "elsewhere";
   fs::create_directory(elsewhere);
 
-  EXPECT_EQ(RunLauncher(elsewhere), 0);
+  EXPECT_EQ(RunLauncherIn(elsewhere), 0);
 
   EXPECT_EQ(test::ReadFile(install_.dir() / "readme.txt"), "four");
   EXPECT_EQ(test::ReadFile(install_.dir() / "maps" / "a.map"), "a");
-  EXPECT_NE(Config().find("SecondVersion=4"), std::string::npos) << Config();
+  EXPECT_EQ(Recorded(), "1/4");
   EXPECT_TRUE(fs::is_empty(install_.dir() / "UpdateZip"));
   const auto starts = install_.WaitForClient(seconds(20));
   ASSERT_EQ(starts.size(), 1u);
@@ -64,7 +58,7 @@ TEST_F(LauncherInstall, KilledWhileExtractingInstallsTheArchiveAgainAtTheNextSta
                        .data = std::string(2 << 20, char('a' + i % 26)),
                        .method = 0});
   }
-  test::WriteFile(pending("0000100000005.zip"), test::BuildZip(entries));
+  test::WriteFile(Pending("0000100000005.zip"), test::BuildZip(entries));
 
   {
     test::Process tarvo(install_.exe(), {}, install_.dir());
@@ -72,18 +66,22 @@ TEST_F(LauncherInstall, KilledWhileExtractingInstallsTheArchiveAgainAtTheNextSta
     tarvo.Kill();
     tarvo.Wait(seconds(30));
   }
-  if (!fs::exists(pending("0000100000005.zip"))) {
+  if (!fs::exists(Pending("0000100000005.zip"))) {
     GTEST_SKIP() << "the extraction ended before the launcher could be stopped";
   }
-  EXPECT_NE(Config().find("SecondVersion=2"), std::string::npos) << Config();
+  EXPECT_EQ(Recorded(), "1/2");
 
-  EXPECT_EQ(RunLauncher(install_.dir()), 0);
+  EXPECT_EQ(RunLauncher(), 0);
   for (int i = 0; i < 48; ++i) {
     const fs::path part = install_.dir() / "big" / ("part" + std::to_string(i) + ".bin");
     ASSERT_EQ(fs::file_size(part), std::uintmax_t{2} << 20) << part;
   }
-  EXPECT_NE(Config().find("SecondVersion=5"), std::string::npos) << Config();
-  EXPECT_FALSE(fs::exists(pending("0000100000005.zip")));
+  EXPECT_EQ(Recorded(), "1/5");
+  EXPECT_FALSE(fs::exists(Pending("0000100000005.zip")));
+  // What the stopped extraction was writing has been replaced; nothing of it is left over.
+  for (const auto& entry : fs::recursive_directory_iterator(install_.dir())) {
+    EXPECT_NE(entry.path().extension(), ".tvnew") << entry.path();
+  }
 }
 
 }  // namespace

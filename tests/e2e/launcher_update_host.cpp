@@ -10,14 +10,13 @@ namespace tarvo::test {
 namespace fs = std::filesystem;
 
 void LauncherUpdateHost::SetUp() {
+  InstallFixture::SetUp();
   auto servers = TestServers::Require("update_host");
   if (!servers) GTEST_SKIP() << "needs the update_host fixture: run through ctest";
   servers_ = std::move(*servers);
   // Built piece by piece: GCC 12 warns wrongly (-Wrestrict) on assigning text here.
   folder_.assign(1, 't').append(std::to_string(std::random_device{}()));
   fs::create_directories(servers_.docroot / folder_ / "updates");
-  fs::create_directories(install_.dir() / "UpdateZip");
-  fs::create_directories(install_.dir() / "Sys");
 }
 
 void LauncherUpdateHost::TearDown() {
@@ -25,26 +24,6 @@ void LauncherUpdateHost::TearDown() {
   fs::remove(servers_.docroot / "zip.html", ignored);
   fs::remove(servers_.docroot / "zip.html.fault", ignored);
   fs::remove_all(servers_.docroot / folder_, ignored);
-}
-
-void LauncherUpdateHost::Record(int first, int second) {
-  std::string config = "[VERSION]\r\nFirstVersion=";
-  config.append(std::to_string(first)).append("\r\nSecondVersion=");
-  config.append(std::to_string(second)).append("\r\n");
-  WriteFile(install_.dir() / "Sys" / "Config.ini", config);
-}
-
-std::string LauncherUpdateHost::Recorded() const {
-  const std::string config = ReadFile(install_.dir() / "Sys" / "Config.ini");
-  const auto value = [&config](std::string_view key) {
-    const std::size_t at = config.find(key);
-    if (at == std::string::npos) return std::string("?");
-    const std::size_t begin = at + key.size();
-    return config.substr(begin, config.find_first_of("\r\n", begin) - begin);
-  };
-  std::string pair = value("FirstVersion=");
-  pair.append("/").append(value("SecondVersion="));
-  return pair;
 }
 
 std::string LauncherUpdateHost::Uri(const std::string& name) const {
@@ -92,16 +71,6 @@ void LauncherUpdateHost::PublishList() {
 
 void LauncherUpdateHost::SetListFaults(const std::string& rules) {
   WriteFile(servers_.docroot / "zip.html.fault", rules);
-}
-
-int LauncherUpdateHost::RunLauncher() {
-  Process tarvo(install_.exe(), {}, install_.dir());
-  EXPECT_TRUE(tarvo.started());
-  return tarvo.Wait(std::chrono::seconds(90)).value_or(-1);
-}
-
-fs::path LauncherUpdateHost::Pending(const std::string& name) const {
-  return install_.dir() / "UpdateZip" / name;
 }
 
 int LauncherUpdateHost::Requests(const std::string& name) const {

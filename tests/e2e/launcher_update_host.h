@@ -12,21 +12,17 @@
 #include <utility>
 #include <vector>
 
-#include "support/installation.h"
+#include "e2e/install_fixture.h"
 #include "support/test_servers.h"
 #include "support/test_support.h"
 
 namespace tarvo::test {
 
-class LauncherUpdateHost : public ::testing::Test {
+class LauncherUpdateHost : public InstallFixture {
  protected:
   void SetUp() override;
   void TearDown() override;
 
-  // Sys\Config.ini with the version pair.
-  void Record(int first, int second);
-  // The recorded pair as the file holds it, "first/second".
-  std::string Recorded() const;
   // The path of an archive on the host, and its URL.
   std::string Uri(const std::string& name) const;
   std::string ArchiveUrl(const std::string& name) const;
@@ -40,15 +36,11 @@ class LauncherUpdateHost : public ::testing::Test {
   // Has update_server.py answer the version list with these fault rules ("stall=headers").
   void SetListFaults(const std::string& rules);
 
-  // Runs the launcher in its installation until it ends (90 s at most); its exit status.
-  int RunLauncher();
-  std::filesystem::path Pending(const std::string& name) const;
   // Requests nginx logged for an archive, waiting a little for one still being answered.
   int Requests(const std::string& name) const;
 
   TestServers servers_;
   std::string folder_;
-  Installation install_;
 };
 
 }  // namespace tarvo::test

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "config/config_version.h"
+#include "common/utf.h"
 #include "install/archive_name.h"
 #include "install/pending_archives.h"
 #include "platform/files.h"
@@ -24,19 +26,18 @@ TEST(ArchiveName, NameAndTitleComeFromTheLastComponent) {
   EXPECT_EQ(FileTitleFromPath(u".zip"), u"");
 }
 
-TEST(ArchiveName, VersionsComeFromFixedWidthFields) {
-  const auto check = [](std::u16string_view title, std::int32_t first, std::int32_t second) {
-    const ArchiveVersions v = VersionsFromFileTitle(title);
-    EXPECT_EQ(v.first, first) << std::string(title.begin(), title.end());
-    EXPECT_EQ(v.second, second) << std::string(title.begin(), title.end());
+TEST(ArchiveName, VersionsComeFromThirteenLeadingDigitsOnly) {
+  const auto versions = [](std::u16string_view title) {
+    const std::optional<ArchiveVersions> v = VersionsFromFileTitle(title);
+    return v ? std::to_string(v->first) + "/" + std::to_string(v->second) : "none";
   };
-  check(u"1000200000015", 10002, 15);
-  check(u"12345", 12345, 0);
-  check(u"0000100000003-extra999", 1, 3);
-  check(u"00001000000039999", 1, 3);
-  check(u"update", 0, 0);
-  check(u"-0001+0000007", -1, 7);
-  check(u"", 0, 0);
+  EXPECT_EQ(versions(u"1000200000015"), "10002/15");
+  EXPECT_EQ(versions(u"0000100000003-extra999"), "1/3");
+  EXPECT_EQ(versions(u"00001000000039999"), "1/3");
+  for (std::u16string_view title : {u"12345", u"update", u"-0001+0000007", u"", u"00001 0000003",
+                                    u"\u6c49\u5316\u8865\u4e01", u"000010000000"}) {
+    EXPECT_EQ(versions(title), "none") << Utf16ToUtf8(title);
+  }
 }
 
 // A temporary installation with "Sys\Config.ini" and "UpdateZip\".
@@ -56,9 +57,20 @@ class Installer : public ::testing::Test {
     ReadConfigVersion(programDirectory() + u"Sys\\Config.ini", first, second);
     return {first, second};
   }
-  void InstallAndDelete() {
-    InstallPendingArchives(programDirectory());
-    DeletePendingArchives(programDirectory());
+  // Both passes; the paths of the archives that are done.
+  std::vector<std::u16string> InstallAndDelete(const FileSearch& search = &FindFiles) {
+    std::vector<std::u16string> finished;
+    InstallPendingArchives(programDirectory(), finished, search);
+    DeletePendingArchives(programDirectory(), finished);
+    return finished;
+  }
+  std::vector<std::string> PendingNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir() / "UpdateZip")) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
   }
 
   test::TempDir temp_;
@@ -78,10 +90,60 @@ TEST_F(Installer, InstallsEveryArchiveInSearchOrderAndRecordsTheLastOnesVersions
   EXPECT_TRUE(fs::is_empty(dir() / "UpdateZip"));
 }
 
+TEST_F(Installer, InstallsInNameOrderWhateverOrderTheSearchFindsThem) {
+  for (const char step : {'3', '4', '5', '6'}) {
+    const std::string name = std::string("000010000000") + step + ".zip";
+    test::WriteFile(pending(name.c_str()), test::BuildZip({{"game.dat", std::string(1, step)}}));
+  }
+  // In the order they were made on a FAT32 drive: the newest was downloaded first.
+  const auto createdOrder = [](const std::u16string& pattern) {
+    std::vector<std::u16string> names = FindFiles(pattern);
+    std::reverse(names.begin(), names.end());
+    return names;
+  };
+  EXPECT_EQ(InstallAndDelete(createdOrder).size(), 4u);
+  EXPECT_EQ(test::ReadFile(dir() / "game.dat"), "6");
+  EXPECT_EQ(Recorded(), std::make_pair(1, 6));
+}
+
+TEST_F(Installer, AZipWithoutVersionsInItsNameIsInstalledButRecordsNothing) {
+  const std::string stray = "\xE6\xB1\x89\xE5\x8C\x96\xE8\xA1\xA5\xE4\xB8\x81.zip";  // 汉化补丁.zip
+  test::WriteFile(dir() / "UpdateZip" / fs::u8path(stray),
+                  test::BuildZip({{"lang/zh.txt", "chinese"}}));
+  test::WriteFile(pending("update.zip"), test::BuildZip({{"lang/en.txt", "english"}}));
+  EXPECT_EQ(InstallAndDelete().size(), 2u);
+  EXPECT_EQ(test::ReadFile(dir() / "lang" / "zh.txt"), "chinese");
+  EXPECT_EQ(test::ReadFile(dir() / "lang" / "en.txt"), "english");
+  EXPECT_EQ(Recorded(), std::make_pair(1, 2));
+  EXPECT_TRUE(PendingNames().empty());
+}
+
+// A Sys\Config.ini that will not take the versions: nothing may claim the update happened, so
+// the archive and every later one stay for another start, which installs them once it can.
+TEST_F(Installer, AnArchiveWhoseVersionsCannotBeRecordedStaysWithEveryLaterOne) {
+  test::WriteFile(pending("0000100000003.zip"), test::BuildZip({{"a.txt", "three"}}));
+  test::WriteFile(pending("0000100000004.zip"), test::BuildZip({{"b.txt", "four"}}));
+  const fs::path config = dir() / "Sys" / "Config.ini";
+  fs::permissions(config, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  SetFileAttributesW(test::CoreText(config).c_str(), FILE_ATTRIBUTE_READONLY);
+
+  EXPECT_TRUE(InstallAndDelete().empty());
+  EXPECT_EQ(Recorded(), std::make_pair(1, 2));
+  EXPECT_EQ(PendingNames(), (std::vector<std::string>{"0000100000003.zip", "0000100000004.zip"}));
+  EXPECT_FALSE(fs::exists(dir() / "b.txt"));
+
+  SetFileAttributesW(test::CoreText(config).c_str(), 0);
+  EXPECT_EQ(InstallAndDelete().size(), 2u);
+  EXPECT_EQ(Recorded(), std::make_pair(1, 4));
+  EXPECT_TRUE(PendingNames().empty());
+}
+
 TEST_F(Installer, ANonArchiveIsRecordedAndDeletedAndADirectoryNamedZipStays) {
   test::WriteFile(pending("0000100000009.zip"), "this is no archive");
   fs::create_directory(pending("0000100000010.zip"));
   test::WriteFile(pending("0000100000011.zip.part"), "half a download");
+  test::WriteFile(pending("0000100000012.zip.1A2B3C4D.part"), "half another");
   test::WriteFile(pending("notes.txt"), "kept");
 
   InstallAndDelete();
@@ -89,6 +151,7 @@ TEST_F(Installer, ANonArchiveIsRecordedAndDeletedAndADirectoryNamedZipStays) {
   EXPECT_EQ(Recorded(), std::make_pair(1, 9));
   EXPECT_FALSE(fs::exists(pending("0000100000009.zip")));
   EXPECT_FALSE(fs::exists(pending("0000100000011.zip.part")));
+  EXPECT_FALSE(fs::exists(pending("0000100000012.zip.1A2B3C4D.part")));
   EXPECT_TRUE(fs::is_directory(pending("0000100000010.zip")));
   EXPECT_TRUE(fs::exists(pending("notes.txt")));
 }

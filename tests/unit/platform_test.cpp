@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <set>
 
 #include "platform/files.h"
@@ -34,6 +35,20 @@ TEST(CFileFind, MatchesWildcardsIgnoringCaseAndReportsEachMatchOnce) {
   }
   EXPECT_EQ(files, (std::set<std::u16string>{u"A.ZIP", u"a1.zip", u"b.zip", u"c.Zip"}));
   EXPECT_EQ(directories, (std::set<std::u16string>{u"x.zip"}));
+}
+
+TEST(CFolderLock, KeepsOtherHoldersOutUntilItGoes) {
+  test::TempDir dir;
+  const std::u16string folder = test::CoreText(dir.path());
+  auto first = std::make_unique<CFolderLock>();
+  ASSERT_TRUE(first->Lock(folder.c_str(), 0));
+  CFolderLock second;
+  EXPECT_FALSE(second.Lock(folder.c_str(), 200));
+  // What else the folder holds stays free.
+  test::WriteFile(dir.path() / "0000100000003.zip", "x");
+  first.reset();
+  EXPECT_TRUE(second.Lock(folder.c_str(), 0));
+  EXPECT_FALSE(CFolderLock().Lock(In(dir, u"missing").c_str(), 0));
 }
 
 TEST(CFileFind, FindsAPlainPathOnlyWhenItExists) {

@@ -37,12 +37,6 @@ bool MatchesWildcard(std::u16string_view mask, std::u16string_view name) {
   return m == mask.size();
 }
 
-bool LessIgnoringCase(const std::u16string& a, const std::u16string& b) {
-  return std::lexicographical_compare(
-      a.begin(), a.end(), b.begin(), b.end(),
-      [](char16_t x, char16_t y) { return FoldAsciiCase(x) < FoldAsciiCase(y); });
-}
-
 }  // namespace
 
 struct CFileFind::Impl {
@@ -84,7 +78,10 @@ BOOL CFileFind::FindFile(const char16_t* pattern, DWORD) {
       std::u16string name = CorePath(entry->d_name);
       if (MatchesWildcard(mask, name)) impl->names.push_back(std::move(name));
     }
-    std::sort(impl->names.begin(), impl->names.end(), LessIgnoringCase);
+    std::sort(impl->names.begin(), impl->names.end(),
+              [](const std::u16string& a, const std::u16string& b) {
+                return LessIgnoringAsciiCase(a, b);
+              });
   }
   if (impl->names.empty()) return FALSE;
   m_impl = std::move(impl);

@@ -2,16 +2,20 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/last_error.h"
 #include "platform/posix/native_path.h"
 
 namespace tarvo {
@@ -30,6 +34,12 @@ DWORD CopyOut(const std::u16string& text, char16_t* buffer, DWORD size, bool cut
   std::copy(text.begin(), text.end(), buffer);
   buffer[text.size()] = 0;
   return static_cast<DWORD>(text.size());
+}
+
+// TRUE, or FALSE with the last error noted from errno.
+BOOL Succeeded(bool ok) {
+  if (!ok) SetLastErrorFromErrno(errno);
+  return ok ? TRUE : FALSE;
 }
 
 }  // namespace
@@ -89,23 +99,40 @@ DWORD GetFileAttributesW(const char16_t* path) {
 }
 
 BOOL CreateDirectoryW(const char16_t* path) {
-  return mkdir(NativePath(path).c_str(), 0777) == 0 ? TRUE : FALSE;
+  return Succeeded(mkdir(NativePath(path).c_str(), 0777) == 0);
+}
+
+BOOL SetFileAttributesW(const char16_t* path, DWORD attributes) {
+  const std::string native = NativePath(path);
+  struct stat st {};
+  if (stat(native.c_str(), &st) != 0) return Succeeded(false);
+  const mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) != 0
+                          ? st.st_mode & 07555
+                          : st.st_mode | S_IWUSR;
+  return Succeeded(chmod(native.c_str(), mode & 07777) == 0);
 }
 
 BOOL DeleteFileW(const char16_t* path) {
   const std::string native = NativePath(path);
   struct stat st {};
-  if (lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return FALSE;
-  return unlink(native.c_str()) == 0 ? TRUE : FALSE;
+  if (lstat(native.c_str(), &st) != 0) return Succeeded(false);
+  if (S_ISDIR(st.st_mode)) {
+    SetLastErrorFromErrno(EISDIR);
+    return FALSE;
+  }
+  return Succeeded(unlink(native.c_str()) == 0);
 }
 
 BOOL MoveFileExW(const char16_t* from, const char16_t* to, DWORD flags) {
   const std::string target = NativePath(to);
   if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
     struct stat st {};
-    if (lstat(target.c_str(), &st) == 0) return FALSE;
+    if (lstat(target.c_str(), &st) == 0) {
+      SetLastErrorFromErrno(EEXIST);
+      return FALSE;
+    }
   }
-  return std::rename(NativePath(from).c_str(), target.c_str()) == 0 ? TRUE : FALSE;
+  return Succeeded(std::rename(NativePath(from).c_str(), target.c_str()) == 0);
 }
 
 struct CFile::Impl {
@@ -139,7 +166,7 @@ BOOL CFile::Open(const char16_t* path, UINT flags) {
     oflags |= O_CREAT | O_TRUNC;
   }
   const int fd = open(NativePath(path).c_str(), oflags, 0666);
-  if (fd < 0) return FALSE;
+  if (fd < 0) return Succeeded(false);
   m_impl = std::make_unique<Impl>();
   m_impl->fd = fd;
   return TRUE;
@@ -191,5 +218,34 @@ void CFile::Close() {
 }
 
 bool CFile::IsOpen() const { return m_impl && m_impl->fd >= 0; }
+
+struct CFolderLock::Impl {
+  int fd = -1;
+  ~Impl() {
+    if (fd >= 0) close(fd);  // releases the lock
+  }
+};
+
+CFolderLock::CFolderLock() = default;
+CFolderLock::~CFolderLock() = default;
+
+bool CFolderLock::Lock(const char16_t* path, DWORD timeoutMs) {
+  m_impl.reset();
+  auto impl = std::make_unique<Impl>();
+  impl->fd = open(NativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (impl->fd < 0) return Succeeded(false) != FALSE;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  // flock, not fcntl: a lock of this process's own other descriptor keeps it out too.
+  while (flock(impl->fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK && errno != EINTR) return Succeeded(false) != FALSE;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      SetLastErrorFromErrno(EWOULDBLOCK);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  m_impl = std::move(impl);
+  return true;
+}
 
 }  // namespace tarvo

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "platform/output_file.h"
+#include "platform/posix/last_error.h"
 #include "platform/posix/native_path.h"
 
 namespace tarvo {
@@ -42,23 +43,34 @@ struct COutputFile::Impl {
 COutputFile::COutputFile() = default;
 COutputFile::~COutputFile() = default;
 
-bool COutputFile::Create(const char16_t* path, DWORD attributes) {
+bool COutputFile::Create(const char16_t* path, DWORD attributes, const char16_t* permissionsOf) {
   Close();
   const std::string native = NativePath(path);
   struct stat st {};
   // Windows refuses to replace a read-only file even for an administrator; so does this, where
   // root could otherwise write over it.
   if (stat(native.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (st.st_mode & S_IWUSR) == 0)) {
+    SetLastErrorFromErrno(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
     return false;
   }
   const int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    SetLastErrorFromErrno(errno);
+    return false;
+  }
   m_impl = std::make_unique<Impl>();
   m_impl->fd = fd;
-  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 && fstat(fd, &st) == 0) {
-    // The descriptor keeps its write access; only later openers are refused.
-    fchmod(fd, st.st_mode & 07555);
+  mode_t mode = 0;
+  struct stat replaced {};
+  if (permissionsOf != nullptr && stat(NativePath(permissionsOf).c_str(), &replaced) == 0 &&
+      S_ISREG(replaced.st_mode)) {
+    mode = replaced.st_mode & 07777;
+  } else if (fstat(fd, &st) == 0) {
+    mode = st.st_mode & 07777;
   }
+  // The descriptor keeps its write access whatever the mode; only later openers are refused.
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) mode &= 07555;
+  fchmod(fd, mode);
   return true;
 }
 
@@ -69,6 +81,7 @@ bool COutputFile::Write(const void* data, DWORD size) {
     const ssize_t n = write(m_impl->fd, p, size);
     if (n < 0) {
       if (errno == EINTR) continue;
+      SetLastErrorFromErrno(errno);
       return false;
     }
     p += n;
@@ -88,7 +101,9 @@ bool COutputFile::Close() {
   const int fd = m_impl->fd;
   m_impl->fd = -1;
   m_impl.reset();
-  return close(fd) == 0 || errno == EINTR;
+  if (close(fd) == 0 || errno == EINTR) return true;
+  SetLastErrorFromErrno(errno);
+  return false;
 }
 
 BOOL LocalFileTimeToFileTime(std::uint64_t local, std::uint64_t* utc) {

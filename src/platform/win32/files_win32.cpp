@@ -34,7 +34,17 @@ BOOL CanReadFile(const char16_t* path) {
 
 DWORD GetFileAttributesW(const char16_t* path) { return ::GetFileAttributesW(Wide(path)); }
 
+DWORD GetLastError() { return ::GetLastError(); }
+
 BOOL CreateDirectoryW(const char16_t* path) { return ::CreateDirectoryW(Wide(path), nullptr); }
+
+BOOL SetFileAttributesW(const char16_t* path, DWORD attributes) {
+  const ::DWORD current = ::GetFileAttributesW(Wide(path));
+  if (current == INVALID_FILE_ATTRIBUTES) return FALSE;
+  const ::DWORD changed = (current & ~static_cast<::DWORD>(FILE_ATTRIBUTE_READONLY)) |
+                          (attributes & FILE_ATTRIBUTE_READONLY);
+  return ::SetFileAttributesW(Wide(path), changed != 0 ? changed : FILE_ATTRIBUTE_NORMAL);
+}
 
 BOOL DeleteFileW(const char16_t* path) { return ::DeleteFileW(Wide(path)); }
 
@@ -123,5 +133,39 @@ void CFile::Close() {
 }
 
 bool CFile::IsOpen() const { return m_impl && m_impl->handle != INVALID_HANDLE_VALUE; }
+
+struct CFolderLock::Impl {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  ~Impl() {
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);  // releases the lock
+  }
+};
+
+CFolderLock::CFolderLock() = default;
+CFolderLock::~CFolderLock() = default;
+
+bool CFolderLock::Lock(const char16_t* path, DWORD timeoutMs) {
+  m_impl.reset();
+  std::u16string file = path;
+  if (!file.empty() && file.back() != u'\\' && file.back() != u'/') file += u'\\';
+  file += u"tarvo.lock";
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    // Opened without sharing: while one handle is open, every other open fails. The system
+    // closes it when the process ends, and the file goes with it.
+    const HANDLE handle =
+        CreateFileW(Wide(file.c_str()), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      m_impl = std::make_unique<Impl>();
+      m_impl->handle = handle;
+      return true;
+    }
+    const ::DWORD error = ::GetLastError();
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) return false;
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(50);
+  }
+}
 
 }  // namespace tarvo

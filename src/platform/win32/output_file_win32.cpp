@@ -26,11 +26,12 @@ struct COutputFile::Impl {
 COutputFile::COutputFile() = default;
 COutputFile::~COutputFile() = default;
 
-bool COutputFile::Create(const char16_t* path, DWORD attributes) {
+bool COutputFile::Create(const char16_t* path, DWORD attributes, const char16_t*) {
   Close();
   // Windows refuses to replace a read-only file; Wine run by root would replace it.
   const ::DWORD existing = ::GetFileAttributesW(Wide(path));
   if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
   attributes &= FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
@@ -48,7 +49,11 @@ bool COutputFile::Write(const void* data, DWORD size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     ::DWORD written = 0;
-    if (!WriteFile(m_impl->handle, p, size, &written, nullptr) || written == 0) return false;
+    if (!WriteFile(m_impl->handle, p, size, &written, nullptr)) return false;
+    if (written == 0) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
     p += written;
     size -= written;
   }

@@ -25,6 +25,21 @@ std::u16string ThreadAnsiToUtf16(std::string_view bytes) {
   return text;
 }
 
+std::optional<std::u16string> OemCodePageToUtf16(std::string_view bytes) {
+  if (bytes.empty()) return std::u16string();
+  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return std::nullopt;
+  const int size = static_cast<int>(bytes.size());
+  const int length =
+      ::MultiByteToWideChar(CP_OEMCP, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
+  if (length <= 0) return std::nullopt;
+  std::u16string text(static_cast<std::size_t>(length), u'\0');
+  if (::MultiByteToWideChar(CP_OEMCP, MB_ERR_INVALID_CHARS, bytes.data(), size,
+                            Wide(text.data()), length) != length) {
+    return std::nullopt;
+  }
+  return text;
+}
+
 std::size_t ThreadAnsiIncompleteTail(std::string_view bytes) {
   // CP_THREAD_ACP is the ANSI code page of the thread's locale.
   ::DWORD codePage = 0;

@@ -62,6 +62,23 @@ TEST(PosixUnzip, LinksBecomePlainFilesAndReadOnlyClearsEveryWriteBit) {
   EXPECT_EQ(st.st_mode & 0222, 0u);
 }
 
+// The launcher itself stays executable when an update replaces it.
+TEST(PosixUnzip, AFileThatReplacesAnotherKeepsItsPermissionBits) {
+  OpenArchive archive({{.name = "tarvo", .data = "new launcher", .externalAttributes = 0x81A40000},
+                       {.name = "fresh", .data = "new file", .externalAttributes = 0x81A40000}});
+  const fs::path launcher = archive.dir.path() / "tarvo";
+  test::WriteFile(launcher, "old launcher");
+  ASSERT_EQ(chmod(launcher.c_str(), 0750), 0);
+  EXPECT_EQ(ZipExtractItem(archive.zip, 0, u"tarvo"), ZIP_OK);
+  EXPECT_EQ(ZipExtractItem(archive.zip, 1, u"fresh"), ZIP_OK);
+  struct stat st {};
+  ASSERT_EQ(stat(launcher.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0750u);
+  EXPECT_EQ(test::ReadFile(launcher), "new launcher");
+  ASSERT_EQ(stat((archive.dir.path() / "fresh").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0111, 0u);
+}
+
 TEST(PosixUnzip, LocalTimesAreShiftedByTheZoneOffsetInForce) {
   const char* saved = getenv("TZ");
   const std::string previous = saved ? saved : "";

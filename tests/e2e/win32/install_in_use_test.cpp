@@ -1,0 +1,48 @@
+// A file of the installation held open without sharing by another program: its update waits,
+// and the whole archive with it, until the file is free. (POSIX has no such sharing rule; the
+// POSIX tests fail a write instead.)
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "e2e/install_fixture.h"
+#include "support/test_support.h"
+#include "support/zip_builder.h"
+
+namespace tarvo {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::seconds;
+
+using LauncherWithAFileInUse = test::InstallFixture;
+
+TEST_F(LauncherWithAFileInUse, TheArchiveStaysPendingUntilTheFileIsFree) {
+  Record(1, 2);
+  test::WriteFile(install_.dir() / "game.dat", "installed");
+  test::WriteFile(Pending("0000100000003.zip"),
+                  test::BuildZip({{"game.dat", "updated"}, {"notes.txt", "three"}}));
+  {
+    const fs::path ready = install_.root() / "held";
+    test::Process holder(TARVO_HOLD_FILE_PATH,
+                         {(install_.dir() / "game.dat").string(), ready.string()}, install_.dir());
+    ASSERT_TRUE(test::WaitForFile(ready, std::chrono::seconds(30)));
+    EXPECT_EQ(RunLauncher(), 0);
+    EXPECT_EQ(Recorded(), "1/2");
+    EXPECT_TRUE(fs::exists(Pending("0000100000003.zip")));
+    holder.Kill();
+    holder.Wait(seconds(30));
+  }
+  EXPECT_EQ(test::ReadFile(install_.dir() / "game.dat"), "installed");
+  EXPECT_FALSE(fs::exists(install_.dir() / "game.dat.tvnew"));
+  ASSERT_EQ(install_.WaitForClient(seconds(20)).size(), 1u);
+
+  EXPECT_EQ(RunLauncher(), 0);
+  EXPECT_EQ(test::ReadFile(install_.dir() / "game.dat"), "updated");
+  EXPECT_EQ(Recorded(), "1/3");
+  EXPECT_TRUE(fs::is_empty(install_.dir() / "UpdateZip"));
+}
+
+}  // namespace
+}  // namespace tarvo
