@@ -564,7 +564,7 @@ TEST_F(PublishTool, WarnsAboutWhatPlayersKeepOrCannotReplace) {
       << run.err;
   EXPECT_NE(run.err.find("  data/old.pak\n"), std::string::npos);
   EXPECT_NE(run.err.find("Sys/Config.ini is in the update"), std::string::npos);
-  EXPECT_NE(run.err.find("Tarvo.exe is in the update, but the running launcher cannot"),
+  EXPECT_NE(run.err.find("Tarvo.exe is in the update: players' launchers replace themselves"),
             std::string::npos);
   EXPECT_NE(run.err.find("left out UpdateZip"), std::string::npos);
 }

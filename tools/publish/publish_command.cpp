@@ -22,7 +22,7 @@ namespace {
 
 // Deleted files listed one by one before the rest is only counted.
 constexpr std::size_t kListedDeletions = 20;
-// The launcher's own executable; Windows does not let the running launcher replace it.
+// The launcher's own executable: an update that carries it changes every player's launcher.
 constexpr std::string_view kLauncherName = "Tarvo.exe";
 
 // Input that is not published; the text says why.
@@ -141,8 +141,8 @@ void WarnAboutChanges(const InstallationTree& next, const TreeChanges& changes,
                     " in it");
     } else if (key == FoldName(kLauncherName)) {
       Warn(err, item.name +
-                    " is in the update, but the running launcher cannot replace its "
-                    "own executable: players keep the one they have");
+                    " is in the update: players' launchers replace themselves with it and run "
+                    "it from their next start; it must be built for the same update host");
     }
   }
   if (changes.items.empty()) {
