@@ -99,7 +99,12 @@ struct DialogPlatform {
     const bool is_main = app != nullptr && app->m_pMainWnd == &dialog;
     if (is_main) app->m_hMainWnd.store(hWnd);
 
-    dialog.OnInitDialog();
+    // As on Win32, where the system's dialog procedure stands in between, nothing a handler
+    // throws leaves the modal loop.
+    try {
+      dialog.OnInitDialog();
+    } catch (...) {
+    }
     while (!dialog.m_bEnded) {
       QueuedMessage message;
       {
@@ -108,7 +113,10 @@ struct DialogPlatform {
         message = hWnd->queue.front();
         hWnd->queue.pop_front();
       }
-      dialog.WindowProc(message.message, message.wParam, message.lParam);
+      try {
+        dialog.WindowProc(message.message, message.wParam, message.lParam);
+      } catch (...) {
+      }
     }
 
     if (is_main) app->m_hMainWnd.store(nullptr);

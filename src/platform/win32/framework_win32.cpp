@@ -6,8 +6,17 @@
 namespace tarvo {
 
 struct DialogPlatform {
+  // The system calls this; nothing thrown below may pass through it.
   static ::INT_PTR CALLBACK DialogProc(::HWND hWnd, ::UINT message, ::WPARAM wParam,
                                         ::LPARAM lParam) {
+    try {
+      return HandleMessage(hWnd, message, wParam, lParam);
+    } catch (...) {
+      return FALSE;
+    }
+  }
+
+  static ::INT_PTR HandleMessage(::HWND hWnd, ::UINT message, ::WPARAM wParam, ::LPARAM lParam) {
     if (message == WM_INITDIALOG) {
       auto* dialog = reinterpret_cast<CDialog*>(lParam);
       SetWindowLongPtrW(hWnd, GWLP_USERDATA, lParam);
