@@ -18,7 +18,10 @@ constexpr MessageMap kAppMessageMap = {nullptr, kAppEntries, std::size(kAppEntri
 
 }  // namespace
 
-CTarvoApp::CTarvoApp() : CWinApp(nullptr) {}
+CTarvoApp::CTarvoApp(std::string_view publicKey) : CWinApp(nullptr) {
+  // A key that does not decode trusts nothing: every update is refused rather than none checked.
+  if (!publicKey.empty()) m_publicKey = DecodePublicKey(publicKey).value_or(PublicKey{});
+}
 
 CTarvoApp::~CTarvoApp() = default;
 

@@ -1,6 +1,7 @@
 #include "app/tarvo_dlg.h"
 
 #include "app/program_paths.h"
+#include "app/tarvo_app.h"
 #include "install/pending_archives.h"
 #include "platform/process.h"
 #include "res/resource.h"
@@ -25,7 +26,25 @@ const MessageMapEntry CTarvoDlg::kEntries[] = {
 const MessageMap CTarvoDlg::kMessageMap = {&CDialog::messageMap, CTarvoDlg::kEntries,
                                            std::size(CTarvoDlg::kEntries)};
 
-CTarvoDlg::CTarvoDlg() : CDialog(IDD_TARVO_DIALOG, nullptr), m_hIcon(LoadIconW(IDR_MAINFRAME)) {}
+namespace {
+
+// The key the launcher's updates must be signed with, when its application object names one.
+std::optional<PublicKey> LauncherPublicKey() {
+  const auto* app = dynamic_cast<const CTarvoApp*>(AfxGetApp());
+  return app != nullptr ? app->publicKey() : std::nullopt;
+}
+
+}  // namespace
+
+CTarvoDlg::CTarvoDlg()
+    : CDialog(IDD_TARVO_DIALOG, nullptr),
+      m_hIcon(LoadIconW(IDR_MAINFRAME)),
+      m_publicKey(LauncherPublicKey()),
+      m_downloads(
+          [key = m_publicKey](const std::u16string& url, const std::u16string& destination) {
+            StartDownload(DownloadRequest{url, destination, kDownloadLimits, key}, &CreateThread);
+          },
+          kMaxTransfers) {}
 
 CTarvoDlg::~CTarvoDlg() = default;
 
@@ -73,7 +92,7 @@ BOOL CTarvoDlg::OnInitDialog() {
     CFolderLock lock;
     if (!LockPendingArchives(directory, lock)) return;
     std::vector<std::u16string> finished;
-    RunStep([&] { InstallPendingArchives(directory, finished); });
+    RunStep([&] { InstallPendingArchives(directory, finished, m_publicKey); });
     RunStep([&] { DeletePendingArchives(directory, finished); });
   });
 

@@ -2,6 +2,8 @@
 // The launcher dialog: never seen, its initialisation runs the whole start-up sequence.
 
 #include "app/launcher_messages.h"
+#include <optional>
+
 #include "net/download_queue.h"
 #include "platform/framework.h"
 
@@ -38,6 +40,8 @@ class CTarvoDlg : public CDialog {
   static const MessageMap kMessageMap;
 
   HICON m_hIcon;
+  // The key updates must be signed with; nothing when they are not signed.
+  std::optional<PublicKey> m_publicKey;
   // The downloads of this start; the dialog ends once one stored its archive or all ended.
   DownloadQueue m_downloads;
 };

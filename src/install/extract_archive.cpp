@@ -1,5 +1,11 @@
 #include "install/extract_archive.h"
 
+#include <chrono>
+#include <future>
+
+#include "common/decimal.h"
+#include "common/utf.h"
+#include "install/archive_name.h"
 #include "platform/files.h"
 #include "unzip/system_failure.h"
 #include "unzip/zip_archive.h"
@@ -36,10 +42,47 @@ struct OpenArchive {
   ~OpenArchive() { ZipCloseArchive(handle); }
 };
 
+// Whether an archive is authentic, found on a thread of its own, or where it is asked for when
+// no thread can be had.
+class Authenticity {
+ public:
+  Authenticity(const std::u16string& path, const PublicKey& key, const std::string& versions) {
+    const auto verify = [path, key, versions] {
+      return VerifyArchiveFile(path.c_str(), key, versions);
+    };
+    try {
+      verdict_ = std::async(std::launch::async, verify);
+    } catch (const std::system_error&) {
+      verdict_ = std::async(std::launch::deferred, verify);
+    }
+  }
+
+  bool Known() const {
+    return verdict_.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+  }
+  // Waits for the verdict (once).
+  bool Authentic() { return verdict_.get(); }
+
+ private:
+  std::future<bool> verdict_;
+};
+
+// Places the items held until the archive was found authentic, or removes them.
+ArchiveInstall Settle(ZipHandle archive, Authenticity& authenticity) {
+  if (!authenticity.Authentic()) {
+    ZipDiscardHeldItems(archive);
+    return ArchiveInstall::kNotAuthentic;
+  }
+  ZipHoldItems(archive, false);
+  return ZipPlaceHeldItems(archive) == ZIP_OK ? ArchiveInstall::kDone
+                                              : ArchiveInstall::kMachineFailed;
+}
+
 }  // namespace
 
 ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
-                                          const std::u16string& programDirectory) {
+                                          const std::u16string& programDirectory,
+                                          const std::optional<PublicKey>& key) {
   // Held open, without letting others write, for the whole extraction: an archive in use by
   // another program is tried again later, one that is not there any more counts as none.
   CFile held;
@@ -47,24 +90,38 @@ ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
     return IsSystemFailure(GetLastError()) ? ArchiveInstall::kMachineFailed
                                            : ArchiveInstall::kDone;
   }
+  std::optional<Authenticity> authenticity;
+  if (key) {
+    const std::u16string title = FileTitleFromPath(archivePath);
+    if (!StartsWithDigits(title, kSignedVersionsSize)) return ArchiveInstall::kNotAuthentic;
+    authenticity.emplace(archivePath, *key, Utf16ToUtf8(title.substr(0, kSignedVersionsSize)));
+  }
   const CurrentDirectory restored;
   // The zip reader takes the current directory at opening as the root it extracts under; an
   // archive extracted under any other directory would write outside the installation.
   if (!SetCurrentDirectoryW(programDirectory.c_str())) return ArchiveInstall::kMachineFailed;
 
   const OpenArchive archive{ZipOpenArchive(archivePath.c_str())};
+  if (authenticity) ZipHoldItems(archive.handle, true);
   ZipItem item{};
   ZipGetItem(archive.handle, -1, &item);
   const std::int32_t count = item.index;
   for (std::int32_t i = 0; i < count; ++i) {
+    // Once the verdict is in, what is held is placed and the rest goes straight to its place.
+    if (authenticity && authenticity->Known()) {
+      const ArchiveInstall settled = Settle(archive.handle, *authenticity);
+      authenticity.reset();
+      if (settled != ArchiveInstall::kDone) return settled;
+    }
     item.index = 0;
     item.name[0] = 0;
     item.uncompressedSize = 0;
     ZipGetItem(archive.handle, i, &item);
     const ZipResult result = ZipExtractItem(archive.handle, i, item.name);
+    // Held items go when the archive is closed.
     if (result == ZIP_ERR_SYSTEM || result == ZIP_ERR_WRITE) return ArchiveInstall::kMachineFailed;
   }
-  return ArchiveInstall::kDone;
+  return authenticity ? Settle(archive.handle, *authenticity) : ArchiveInstall::kDone;
 }
 
 }  // namespace tarvo

@@ -1,7 +1,10 @@
 #pragma once
 // Extraction of one pending archive over the installation.
 
+#include <optional>
 #include <string>
+
+#include "unzip/archive_signature.h"
 
 namespace tarvo {
 
@@ -15,13 +18,21 @@ enum class ArchiveInstall {
   // system, an I/O error): what was installed before the failure stays, and the archive is to
   // be installed again at another start.
   kMachineFailed,
+  // It was to be signed and is not, or not for the versions its name carries: nothing of it is
+  // installed, and it is to be deleted without recording anything.
+  kNotAuthentic,
 };
 
 // Extracts the items of the archive at `archivePath`, in ascending index order, under
 // `programDirectory` (ending in "\"), replacing files of the same names, and stops at the first
 // item the machine keeps out. The process's current directory is the program directory during
 // the extraction and is restored afterwards; an archive is never extracted elsewhere.
+// With `key`, the archive must be signed with it for the 13 digits its file name begins with
+// (archive_signature.h). Its signature is checked on a thread of its own while the items are
+// extracted; until it has verified, extracted items are held beside their targets, and are
+// placed once it has, or removed when it does not.
 ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
-                                          const std::u16string& programDirectory);
+                                          const std::u16string& programDirectory,
+                                          const std::optional<PublicKey>& key = std::nullopt);
 
 }  // namespace tarvo

@@ -39,7 +39,8 @@ bool LockPendingArchives(const std::u16string& programDirectory, CFolderLock& lo
 }
 
 void InstallPendingArchives(const std::u16string& programDirectory,
-                            std::vector<std::u16string>& finished, const FileSearch& search) {
+                            std::vector<std::u16string>& finished,
+                            const std::optional<PublicKey>& key, const FileSearch& search) {
   const std::u16string folder = PendingFolder(programDirectory);
   const std::u16string configPath = programDirectory + u"Sys\\Config.ini";
   std::vector<std::u16string> names = search(folder + u"*.zip");
@@ -49,7 +50,12 @@ void InstallPendingArchives(const std::u16string& programDirectory,
   });
   for (const std::u16string& name : names) {
     const std::u16string path = folder + name;
-    if (ExtractArchiveToProgramDir(path, programDirectory) != ArchiveInstall::kDone) return;
+    const ArchiveInstall installed = ExtractArchiveToProgramDir(path, programDirectory, key);
+    if (installed == ArchiveInstall::kMachineFailed) return;
+    if (installed == ArchiveInstall::kNotAuthentic) {
+      finished.push_back(path);
+      continue;
+    }
     const auto versions = VersionsFromFileTitle(FileTitleFromPath(name));
     if (versions && !WriteConfigVersion(configPath, versions->first, versions->second)) return;
     finished.push_back(path);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "unzip/archive_signature.h"
 
 namespace tarvo {
 
@@ -32,10 +33,13 @@ bool LockPendingArchives(const std::u16string& programDirectory, CFolderLock& lo
 // order the search gives), and after each one records the versions its name carries when it
 // begins with 13 digits (ExtractArchiveToProgramDir, WriteConfigVersion). An archive the machine
 // kept out, or whose versions an existing Sys\Config.ini would not take, is not recorded, and
-// the pass stops there: it and every later archive stay for another start. The paths of the
-// archives that are done are added to `finished` as the pass goes.
+// the pass stops there: it and every later archive stay for another start. With `key`, an
+// archive that is not signed with it for the versions of its name is not installed and records
+// nothing. The paths of the archives that are done with (installed, or found not authentic) are
+// added to `finished` as the pass goes.
 void InstallPendingArchives(const std::u16string& programDirectory,
                             std::vector<std::u16string>& finished,
+                            const std::optional<PublicKey>& key = std::nullopt,
                             const FileSearch& search = &FindFiles);
 
 // Deletes the archives in `finished`, every "*.part" file that an interrupted download left in

@@ -2,9 +2,11 @@
 // Background downloads of update archives: one detached worker thread per archive, which stores
 // the archive only when it arrived whole and then posts WM_DOWNLOAD_FINISHED to the launcher.
 
+#include <optional>
 #include <string>
 
 #include "net/transfer_guard.h"
+#include "unzip/archive_signature.h"
 #include "platform/threads.h"
 #include "platform/types.h"
 
@@ -20,6 +22,9 @@ struct DownloadRequest {
   std::u16string url;          // absolute HTTP URL of the archive
   std::u16string destination;  // full path of the file to create for it
   TransferLimits limits = kDownloadLimits;
+  // When set, the archive is stored only when it is signed with this key for the 13 digits
+  // that the destination's file name begins with.
+  std::optional<PublicKey> publicKey = std::nullopt;
 };
 
 // Starts a worker that fetches `url` into `destination` and returns at once; the worker posts

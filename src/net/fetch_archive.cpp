@@ -9,6 +9,7 @@
 
 #include "common/decimal.h"
 #include "common/stream_tail.h"
+#include "common/utf.h"
 #include "platform/files.h"
 #include "platform/internet.h"
 #include "unzip/zip_end_record.h"
@@ -56,8 +57,13 @@ std::u16string PartSuffix() {
 // destination.
 class PartialArchive {
  public:
-  explicit PartialArchive(const std::u16string& destination)
-      : destination_(destination), tail_(kZipTailSize) {
+  PartialArchive(const std::u16string& destination, const std::optional<PublicKey>& key)
+      : destination_(destination), key_(key), tail_(kZipTailSize) {
+    if (key_) {
+      // The versions the archive is stored for: the 13 digits its name begins with.
+      const std::u16string name = destination.substr(destination.find_last_of(u"\\/") + 1);
+      signed_.emplace(Utf16ToUtf8(name.substr(0, kSignedVersionsSize)), true);
+    }
     for (int attempt = 0; attempt < kPartNameAttempts; ++attempt) {
       path_ = destination + u"." + PartSuffix() + u".part";
       if (file_.Open(path_.c_str(), CFile::modeCreateNew | CFile::modeReadWrite)) return;
@@ -79,20 +85,32 @@ class PartialArchive {
   // Keeps the bytes, writing them out in blocks of kWriteBlock.
   void Write(const char* bytes, UINT count) {
     block_.insert(block_.end(), bytes, bytes + count);
-    tail_.Append(std::string_view(bytes, count));
+    if (signed_) {
+      signed_->Append(std::string_view(bytes, count));
+    } else {
+      tail_.Append(std::string_view(bytes, count));
+    }
     if (block_.size() >= kWriteBlock) Flush();
   }
 
-  // Writes what is kept and checks that the file is a zip archive. False when it is not.
+  // Writes what is kept and checks that the file is a zip archive, and signed when a key is
+  // given. False when it is not.
   bool Complete() {
     Flush();
-    const auto record = FindZipEndRecord(tail_.bytes(), tail_.total());
+    const StreamTail& tail = signed_ ? signed_->tail() : tail_;
+    const auto record = FindZipEndRecord(tail.bytes(), tail.total());
     if (!record) return false;
-    if (record->entries == 0) return true;
-    char signature[4] = {};
-    file_.Seek(static_cast<std::int64_t>(record->directoryStart), CFile::begin);
-    return file_.Read(signature, 4) == 4 &&
-           std::string_view(signature, 4) == kZipDirectorySignature;
+    if (record->entries > 0) {
+      char signature[4] = {};
+      file_.Seek(static_cast<std::int64_t>(record->directoryStart), CFile::begin);
+      if (file_.Read(signature, 4) != 4 ||
+          std::string_view(signature, 4) != kZipDirectorySignature) {
+        return false;
+      }
+    }
+    if (!signed_) return true;
+    const std::optional<SignedArchiveStream::Ending> ending = signed_->Finish();
+    return ending && VerifyEnding(*ending, *key_);
   }
 
   // Closes the file and moves it over the destination; false when the move fails.
@@ -110,10 +128,12 @@ class PartialArchive {
   }
 
   std::u16string destination_;
+  std::optional<PublicKey> key_;
   std::u16string path_;
   CFile file_;
   std::vector<char> block_;
-  StreamTail tail_;
+  StreamTail tail_;  // what a check without a key looks at
+  std::optional<SignedArchiveStream> signed_;
   bool committed_ = false;
 };
 
@@ -139,7 +159,7 @@ bool ReceiveArchive(const DownloadRequest& request, TransferGuard& guard,
   const std::optional<std::uint32_t> length = UsableContentLength(length_text);
   if (!length) return false;
 
-  part = std::make_unique<PartialArchive>(request.destination);
+  part = std::make_unique<PartialArchive>(request.destination, request.publicKey);
   std::vector<char> piece(kReadPiece);
   std::uint32_t remaining = *length;
   while (remaining > 0) {

@@ -73,6 +73,8 @@ BOOL CreateDirectoryW(const char16_t* path);
 BOOL SetFileAttributesW(const char16_t* path, DWORD attributes);
 // Deletes a file (not a directory). False when it cannot.
 BOOL DeleteFileW(const char16_t* path);
+// Removes an empty directory. False when it cannot (it holds something, or is no directory).
+BOOL RemoveDirectoryW(const char16_t* path);
 // Renames a file; with MOVEFILE_REPLACE_EXISTING an existing target is replaced at once.
 BOOL MoveFileExW(const char16_t* from, const char16_t* to, DWORD flags);
 

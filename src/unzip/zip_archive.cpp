@@ -64,6 +64,7 @@ bool IsEmptyArchive(ZipArchiveFile& file, const char16_t* path) {
 }  // namespace
 
 ZipReader::~ZipReader() {
+  DiscardHeldItems(*this);
   CloseEntry();
   entry.reset();
   if (archive != nullptr) unzClose(archive);

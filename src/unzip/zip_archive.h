@@ -90,8 +90,24 @@ ZipResult ZipGetItem(ZipHandle handle, std::int32_t index, ZipItem* item) noexce
 // a ZIP_ERR_ code.
 ZipResult ZipExtractItem(ZipHandle handle, std::int32_t index, const char16_t* name) noexcept;
 
-// Closes the archive and frees the handle, which is invalid afterwards. ZIP_OK, or
-// ZIP_ERR_ARGS for a null handle.
+// While `hold` is set, ZipExtractItem leaves each file item, complete and checked, at its
+// temporary name instead of moving it over its target (a later item of the same name takes its
+// place), so that the items can be placed together, or none of them, once something else is
+// known (such as whether the archive is authentic). ZIP_OK, or ZIP_ERR_ARGS for a null handle.
+ZipResult ZipHoldItems(ZipHandle handle, bool hold) noexcept;
+
+// Moves every held item over its target, in the order they were extracted, and forgets them.
+// An item whose target the machine will not give up stops it: that item and the ones after it
+// are discarded, and ZIP_ERR_SYSTEM returned; an item that cannot take its place for any other
+// reason is discarded and the rest go on. ZIP_OK, ZIP_ERR_SYSTEM, or ZIP_ERR_ARGS.
+ZipResult ZipPlaceHeldItems(ZipHandle handle) noexcept;
+
+// Removes every held item, and the folders made for items while they were held when they are
+// empty: the installation is as it was before. ZIP_OK, or ZIP_ERR_ARGS for a null handle.
+ZipResult ZipDiscardHeldItems(ZipHandle handle) noexcept;
+
+// Closes the archive and frees the handle, which is invalid afterwards; items still held are
+// discarded. ZIP_OK, or ZIP_ERR_ARGS for a null handle.
 ZipResult ZipCloseArchive(ZipHandle handle) noexcept;
 
 }  // namespace tarvo

@@ -146,7 +146,8 @@ ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view
     return result;
   }
   const DWORD folderError =
-      CreateDirectoryChain(target.base.empty() ? nullptr : target.base.c_str(), target.folders);
+      CreateDirectoryChain(target.base.empty() ? nullptr : target.base.c_str(), target.folders,
+                           reader.holding ? &reader.heldFolders : nullptr);
   if (directory) {
     const std::u16string folder = target.base + target.folders;
     return PathFileExistsW(folder.c_str()) ? ZIP_OK : Classify(folderError, ZIP_OK);
@@ -170,6 +171,10 @@ ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view
     reader.entry->Close();
     return opened == ZipItemStream::kPasswordFailure ? ZIP_ERR_PASSWORD : ZIP_ERR_DATA;
   }
+  // A later item of the same name takes the place of one held.
+  std::erase_if(reader.held, [&target](const ZipReader::HeldItem& held) {
+    return SamePath(held.target, target.file);
+  });
   TemporaryFile temporary(target.file);
   COutputFile output;
   if (!output.Create(temporary.path().c_str(), item.attributes & ~FILE_ATTRIBUTE_DIRECTORY,
@@ -184,12 +189,67 @@ ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view
   if (!output.Close() && result == ZIP_OK) result = ZIP_ERR_WRITE;
   reader.entry->Close();
   if (result != ZIP_OK) return result;
+  if (reader.holding) {
+    reader.held.push_back({temporary.path(), target.file});
+    temporary.Placed();
+    return ZIP_OK;
+  }
   result = Replace(temporary.path(), target.file);
   if (result == ZIP_OK) temporary.Placed();
   return result;
 }
 
 }  // namespace
+
+void DiscardHeldItems(ZipReader& reader) {
+  try {
+    for (const ZipReader::HeldItem& item : reader.held) Discard(item.temporary);
+    // Inner folders first; one that holds something else stays.
+    for (auto folder = reader.heldFolders.rbegin(); folder != reader.heldFolders.rend(); ++folder) {
+      RemoveDirectoryW(folder->c_str());
+    }
+  } catch (...) {
+    // Memory for a path could not be had: what is left is replaced by the next try.
+  }
+  reader.held.clear();
+  reader.heldFolders.clear();
+}
+
+ZipResult ZipHoldItems(ZipHandle handle, bool hold) noexcept {
+  if (handle == nullptr) return ZIP_ERR_ARGS;
+  handle->holding = hold;
+  return ZIP_OK;
+}
+
+ZipResult ZipPlaceHeldItems(ZipHandle handle) noexcept {
+  if (handle == nullptr) return ZIP_ERR_ARGS;
+  ZipReader& reader = *handle;
+  ZipResult result = ZIP_OK;
+  try {
+    std::size_t placed = 0;
+    for (; placed < reader.held.size(); ++placed) {
+      const ZipReader::HeldItem& item = reader.held[placed];
+      const ZipResult moved = Replace(item.temporary, item.target);
+      if (moved == ZIP_ERR_SYSTEM) break;
+      if (moved != ZIP_OK) Discard(item.temporary);
+    }
+    reader.held.erase(reader.held.begin(),
+                      reader.held.begin() + static_cast<std::ptrdiff_t>(placed));
+    if (!reader.held.empty()) result = ZIP_ERR_SYSTEM;
+  } catch (...) {
+    result = ZIP_ERR_SYSTEM;
+  }
+  // The folders of what was placed stay; what could not be placed goes.
+  reader.heldFolders.clear();
+  DiscardHeldItems(reader);
+  return result;
+}
+
+ZipResult ZipDiscardHeldItems(ZipHandle handle) noexcept {
+  if (handle == nullptr) return ZIP_ERR_ARGS;
+  DiscardHeldItems(*handle);
+  return ZIP_OK;
+}
 
 ZipResult ZipExtractItem(ZipHandle handle, std::int32_t index, const char16_t* name) noexcept {
   if (handle == nullptr) return ZIP_ERR_ARGS;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "unzip/zip_archive.h"
 #include "unzip/zip_archive_file.h"
@@ -41,6 +43,15 @@ struct ZipReader {
   std::int32_t count = 0;
   // The index of minizip's current entry; -1 after a failed step, when it is not known.
   std::int32_t currentIndex = 0;
+  // Items extracted while held (ZipHoldItems): each complete at `temporary`, waiting to be moved
+  // over `target`; and the folders made for them.
+  struct HeldItem {
+    std::u16string temporary;
+    std::u16string target;
+  };
+  bool holding = false;
+  std::vector<HeldItem> held;
+  std::vector<std::u16string> heldFolders;
   // The first index whose record could not be reached. Records are found one after the other,
   // so nothing from there on can be: asking again fails at once instead of stepping through
   // every record before it each time.
@@ -51,6 +62,9 @@ struct ZipReader {
 // starting again from the first entry for an earlier index. False when a record on the way
 // cannot be read, then or before.
 bool GoToZipItem(ZipReader& reader, std::int32_t index);
+
+// Removes the held items and the folders made for them (ZipDiscardHeldItems).
+void DiscardHeldItems(ZipReader& reader);
 
 // Fills `item` with the record of item `index` (0 <= index < count) from the cache or from
 // the archive, and caches it. On failure `item` and the cache keep what they held. Returns

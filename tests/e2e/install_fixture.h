@@ -13,6 +13,8 @@ namespace tarvo::test {
 
 class InstallFixture : public ::testing::Test {
  protected:
+  // With `signedUpdates`, the launcher trusts only updates signed with the tests' key.
+  explicit InstallFixture(bool signedUpdates = false) : install_(true, signedUpdates) {}
   void SetUp() override;
 
   // Sys\Config.ini with the version pair.

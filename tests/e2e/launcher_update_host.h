@@ -20,6 +20,7 @@ namespace tarvo::test {
 
 class LauncherUpdateHost : public InstallFixture {
  protected:
+  explicit LauncherUpdateHost(bool signedUpdates = false) : InstallFixture(signedUpdates) {}
   void SetUp() override;
   void TearDown() override;
 

@@ -7,9 +7,9 @@ namespace tarvo::test {
 
 namespace fs = std::filesystem;
 
-Installation::Installation(bool withClient) {
+Installation::Installation(bool withClient, bool signedUpdates) {
   fs::create_directory(dir());
-  fs::copy_file(TARVO_EXE_PATH, exe());
+  fs::copy_file(signedUpdates ? TARVO_SIGNED_EXE_PATH : TARVO_EXE_PATH, exe());
   if (withClient) fs::copy_file(TARVO_STUB_CLIENT_PATH, dir() / "Velmora.exe");
 }
 

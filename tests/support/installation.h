@@ -1,6 +1,7 @@
 #pragma once
 // A temporary installation for end-to-end tests: the launcher executable of this build copied
-// into "<root>/install", with the stub client beside it as Velmora.exe.
+// into "<root>/install", with the stub client beside it as Velmora.exe. With `signedUpdates`,
+// the launcher is the one that trusts only updates signed with the tests' key.
 
 #include <chrono>
 #include <filesystem>
@@ -20,7 +21,7 @@ struct ClientStart {
 
 class Installation {
  public:
-  explicit Installation(bool withClient = true);
+  explicit Installation(bool withClient = true, bool signedUpdates = false);
 
   const std::filesystem::path& root() const { return temp_.path(); }
   std::filesystem::path dir() const { return temp_.path() / "install"; }

@@ -58,9 +58,10 @@ class Installer : public ::testing::Test {
     return {first, second};
   }
   // Both passes; the paths of the archives that are done.
-  std::vector<std::u16string> InstallAndDelete(const FileSearch& search = &FindFiles) {
+  std::vector<std::u16string> InstallAndDelete(const FileSearch& search = &FindFiles,
+                                               const std::optional<PublicKey>& key = {}) {
     std::vector<std::u16string> finished;
-    InstallPendingArchives(programDirectory(), finished, search);
+    InstallPendingArchives(programDirectory(), finished, key, search);
     DeletePendingArchives(programDirectory(), finished);
     return finished;
   }

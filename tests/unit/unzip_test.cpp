@@ -479,6 +479,36 @@ TEST(ZipExtract, HostileNamesNeverLeaveTheRoot) {
   EXPECT_EQ(box.Tree(), (std::set<std::string>{"a.zip", "root", "root/sub", "root/sub/ok.txt"}));
 }
 
+// Items held until the archive is known to be authentic: placed together, or gone without a
+// trace, folders included.
+TEST(ZipExtract, HeldItemsArePlacedTogetherOrLeaveNoTrace) {
+  const std::string archive = BuildZip({{"readme.txt", "first"},
+                                        {"data/maps/a.map", "a"},
+                                        {"readme.txt", "second"},
+                                        {"data/maps/b.map", "b"}});
+  for (const bool authentic : {false, true}) {
+    SCOPED_TRACE(authentic ? "placed" : "discarded");
+    Sandbox box;
+    test::WriteFile(box.root / "readme.txt", "installed");
+    ASSERT_TRUE(box.Open(archive));
+    const auto before = box.Tree();
+    EXPECT_EQ(ZipHoldItems(box.zip, true), ZIP_OK);
+    for (const auto& [name, result] : box.ExtractAll()) EXPECT_EQ(result, ZIP_OK) << Utf16ToUtf8(name);
+    EXPECT_EQ(test::ReadFile(box.root / "readme.txt"), "installed");
+    EXPECT_FALSE(fs::exists(box.root / "data" / "maps" / "a.map"));
+    if (authentic) {
+      EXPECT_EQ(ZipPlaceHeldItems(box.zip), ZIP_OK);
+      EXPECT_EQ(test::ReadFile(box.root / "readme.txt"), "second");
+      EXPECT_EQ(test::ReadFile(box.root / "data" / "maps" / "b.map"), "b");
+    } else {
+      EXPECT_EQ(ZipDiscardHeldItems(box.zip), ZIP_OK);
+      EXPECT_EQ(box.Tree(), before);
+    }
+  }
+  EXPECT_EQ(ZipHoldItems(nullptr, true), ZIP_ERR_ARGS);
+  EXPECT_EQ(ZipPlaceHeldItems(nullptr), ZIP_ERR_ARGS);
+}
+
 // A path must fit 259 code units with the temporary suffix. A name that cannot fit anywhere is
 // refused for what it is; one that does not fit under this root is the system's limit.
 TEST(ZipExtract, PathsTooLongForTheSystemAreNotWritten) {

@@ -123,6 +123,10 @@ BOOL DeleteFileW(const char16_t* path) {
   return Succeeded(unlink(native.c_str()) == 0);
 }
 
+BOOL RemoveDirectoryW(const char16_t* path) {
+  return Succeeded(rmdir(NativePath(path).c_str()) == 0);
+}
+
 BOOL MoveFileExW(const char16_t* from, const char16_t* to, DWORD flags) {
   const std::string target = NativePath(to);
   if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {

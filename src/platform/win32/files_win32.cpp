@@ -48,6 +48,8 @@ BOOL SetFileAttributesW(const char16_t* path, DWORD attributes) {
 
 BOOL DeleteFileW(const char16_t* path) { return ::DeleteFileW(Wide(path)); }
 
+BOOL RemoveDirectoryW(const char16_t* path) { return ::RemoveDirectoryW(Wide(path)); }
+
 BOOL MoveFileExW(const char16_t* from, const char16_t* to, DWORD flags) {
   return ::MoveFileExW(Wide(from), Wide(to), flags);
 }

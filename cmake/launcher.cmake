@@ -1,0 +1,21 @@
+# tarvo_add_launcher(TARGET DIRECTORY PUBLIC_KEY): a launcher executable, Tarvo.exe (Win32) or
+# tarvo (POSIX) in DIRECTORY, whose updates must be signed with PUBLIC_KEY (base64; empty: not
+# signed). The key is built into the application object, generated for each launcher.
+function(tarvo_add_launcher target directory public_key)
+  set(TARVO_LAUNCHER_PUBLIC_KEY "${public_key}")
+  set(instance ${CMAKE_BINARY_DIR}/generated/${target}_app_instance.cpp)
+  configure_file(${PROJECT_SOURCE_DIR}/src/app/app_instance.cpp.in ${instance} @ONLY)
+  set(sources ${instance} ${PROJECT_SOURCE_DIR}/src/platform/${TARVO_OS}/entry_${TARVO_OS}.cpp)
+  if(WIN32)
+    add_executable(${target} WIN32 ${sources} ${PROJECT_SOURCE_DIR}/src/res/Tarvo.rc)
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME Tarvo)
+    target_link_options(${target} PRIVATE -municode)
+  else()
+    add_executable(${target} ${sources})
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME tarvo)
+  endif()
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${directory})
+  target_link_libraries(${target} PRIVATE tarvo_core)
+  # The launcher of a release build carries no symbol table and no debug data.
+  target_link_options(${target} PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
+endfunction()

@@ -1,0 +1,189 @@
+#include "unzip/archive_signature.h"
+
+#include <sodium.h>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace tarvo {
+
+namespace {
+
+constexpr std::size_t kSignatureSize = crypto_sign_BYTES;
+// The end record's bytes before its comment length field, which the hash covers.
+constexpr std::size_t kSignedEndRecordBytes = 20;
+constexpr std::size_t kEndRecordSize = 22;
+// Blocks handed to the hashing thread that may wait for it.
+constexpr std::size_t kMaxWaitingBlocks = 8;
+// Bytes read at once when a file is checked.
+constexpr std::uint32_t kFileReadBlock = 1 << 20;
+
+bool SodiumReady() {
+  static const bool ready = sodium_init() >= 0;
+  return ready;
+}
+
+}  // namespace
+
+std::optional<PublicKey> DecodePublicKey(std::string_view base64) {
+  if (!SodiumReady() || base64.empty()) return std::nullopt;
+  PublicKey key;
+  std::size_t length = 0;
+  const char* end = nullptr;
+  if (sodium_base642bin(key.bytes.data(), key.bytes.size(), base64.data(), base64.size(), nullptr,
+                        &length, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
+      length != key.bytes.size() || end != base64.data() + base64.size()) {
+    return std::nullopt;
+  }
+  return key;
+}
+
+std::string SignedStatement(std::string_view versions, const unsigned char (&hash)[64]) {
+  std::string statement(kSignedStatementHead);
+  statement.append(versions).append("\n");
+  statement.append(reinterpret_cast<const char*>(hash), sizeof hash);
+  return statement;
+}
+
+// BLAKE2b-512 of the bytes handed to it, here or on a thread of its own.
+class SignedArchiveStream::Hash {
+ public:
+  explicit Hash(bool concurrently) {
+    crypto_generichash_init(&state_, nullptr, 0, crypto_generichash_BYTES_MAX);
+    if (!concurrently) return;
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (...) {
+      // Hashed where the bytes arrive, then.
+    }
+  }
+  Hash(const Hash&) = delete;
+  Hash& operator=(const Hash&) = delete;
+  ~Hash() { Stop(); }
+
+  void Update(std::string_view bytes) {
+    if (!thread_.joinable()) {
+      Add(bytes);
+      return;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return waiting_.size() < kMaxWaitingBlocks; });
+    waiting_.emplace_back(bytes);
+    changed_.notify_all();
+  }
+
+  // Hashes `last` after everything before it and gives the digest.
+  void Final(std::string_view last, unsigned char (&digest)[64]) {
+    Stop();
+    Add(last);
+    crypto_generichash_final(&state_, digest, sizeof digest);
+  }
+
+ private:
+  void Add(std::string_view bytes) {
+    crypto_generichash_update(&state_, reinterpret_cast<const unsigned char*>(bytes.data()),
+                              bytes.size());
+  }
+
+  void Run() {
+    for (;;) {
+      std::string block;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return !waiting_.empty() || stopping_; });
+        if (waiting_.empty()) return;
+        block = std::move(waiting_.front());
+        waiting_.pop_front();
+      }
+      changed_.notify_all();
+      Add(block);
+    }
+  }
+
+  // Waits until every block handed over is hashed, and ends the thread.
+  void Stop() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+  crypto_generichash_state state_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::string> waiting_;
+  bool stopping_ = false;
+  std::thread thread_;  // last: it goes first
+};
+
+SignedArchiveStream::SignedArchiveStream(std::string_view versions, bool concurrently)
+    : m_versions(versions),
+      m_hash(std::make_unique<Hash>(concurrently)),
+      m_tail(kZipTailSize, [this](std::string_view spilled) { m_hash->Update(spilled); }) {}
+
+SignedArchiveStream::~SignedArchiveStream() = default;
+
+void SignedArchiveStream::Append(std::string_view bytes) { m_tail.Append(bytes); }
+
+std::optional<SignedArchiveStream::Ending> SignedArchiveStream::Finish() {
+  const std::string_view tail = m_tail.bytes();
+  const std::uint64_t size = m_tail.total();
+  const std::uint64_t tailStart = size - tail.size();
+  const std::optional<ZipEndRecord> record = FindZipEndRecord(tail, size);
+  if (!record || m_versions.size() != kSignedVersionsSize) return std::nullopt;
+  const std::size_t at = static_cast<std::size_t>(record->position - tailStart);
+  Ending ending;
+  ending.signedEnd = record->position + kSignedEndRecordBytes;
+  ending.comment = tail.substr(at + kEndRecordSize, record->commentLength);
+  ending.commentReachesEnd = record->position + kEndRecordSize + record->commentLength == size;
+  unsigned char hash[64];
+  m_hash->Final(tail.substr(0, at + kSignedEndRecordBytes), hash);
+  ending.statement = SignedStatement(m_versions, hash);
+  return ending;
+}
+
+bool VerifyEnding(const SignedArchiveStream::Ending& ending, const PublicKey& key) {
+  const std::string_view comment = ending.comment;
+  if (!SodiumReady() || !ending.commentReachesEnd || comment.size() != kSignatureCommentSize ||
+      comment.substr(0, kSignatureCommentHead.size()) != kSignatureCommentHead) {
+    return false;
+  }
+  const std::string_view encoded = comment.substr(kSignatureCommentHead.size());
+  unsigned char signature[kSignatureSize];
+  std::size_t length = 0;
+  const char* end = nullptr;
+  if (sodium_base642bin(signature, sizeof signature, encoded.data(), encoded.size(), nullptr,
+                        &length, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
+      length != sizeof signature || end != encoded.data() + encoded.size()) {
+    return false;
+  }
+  return crypto_sign_verify_detached(
+             signature, reinterpret_cast<const unsigned char*>(ending.statement.data()),
+             ending.statement.size(), key.bytes.data()) == 0;
+}
+
+bool VerifyArchiveFile(const char16_t* path, const PublicKey& key, std::string_view versions) {
+  try {
+    CFile file;
+    if (!file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) return false;
+    SignedArchiveStream stream(versions, false);
+    std::vector<char> block(kFileReadBlock);
+    while (const UINT got = file.Read(block.data(), kFileReadBlock)) {
+      stream.Append(std::string_view(block.data(), got));
+    }
+    const std::optional<SignedArchiveStream::Ending> ending = stream.Finish();
+    return ending && VerifyEnding(*ending, key);
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace tarvo

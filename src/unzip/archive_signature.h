@@ -1,0 +1,90 @@
+#pragma once
+// Signed update archives: an Ed25519 signature of the archive's bytes and the versions it is
+// published for, carried in the comment of the archive's end record.
+//
+// The signature covers a statement of 94 bytes:
+//   "TARVO-ARCHIVE-1\n"            16 ASCII bytes
+//   the 13 version digits          as in the version list entry and the stored archive's name
+//   "\n"
+//   BLAKE2b-512 (unkeyed, 64 bytes) of the archive from its first byte up to, and not
+//   including, the end record's comment length field (the end record's first 20 bytes are
+//   the last ones it covers)
+// and the end record's comment is exactly "TARVO-SIGNATURE-1 " followed by the 64-byte
+// signature in standard base64 with padding (88 characters), reaching the end of the file.
+// Readers of zip files ignore the comment, so a signed archive stays an ordinary archive.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/stream_tail.h"
+#include "unzip/zip_end_record.h"
+
+namespace tarvo {
+
+inline constexpr std::string_view kSignedStatementHead = "TARVO-ARCHIVE-1\n";
+inline constexpr std::string_view kSignatureCommentHead = "TARVO-SIGNATURE-1 ";
+inline constexpr std::size_t kSignatureCommentSize = kSignatureCommentHead.size() + 88;
+// The version digits a statement names.
+inline constexpr std::size_t kSignedVersionsSize = 13;
+
+struct PublicKey {
+  std::array<unsigned char, 32> bytes{};
+};
+
+// The key of 32 bytes that `base64` (standard alphabet, with padding) spells; nothing for any
+// other text.
+std::optional<PublicKey> DecodePublicKey(std::string_view base64);
+
+// The statement that the signature of an archive published for `versions` covers, given the
+// hash of its signed bytes.
+std::string SignedStatement(std::string_view versions, const unsigned char (&hash)[64]);
+
+// An archive whose bytes go by piece by piece, held as no more than its last bytes and the hash
+// of the others: what its signature covers, for checking a signature or making one. With
+// `concurrently`, the hash runs on a thread of its own while the bytes arrive, so that a
+// transfer is not slowed by it on a machine with a core to spare; memory stays bounded, a few
+// blocks waiting at most.
+class SignedArchiveStream {
+ public:
+  // For an archive published for `versions` (13 decimal digits).
+  SignedArchiveStream(std::string_view versions, bool concurrently);
+  SignedArchiveStream(const SignedArchiveStream&) = delete;
+  SignedArchiveStream& operator=(const SignedArchiveStream&) = delete;
+  ~SignedArchiveStream();
+
+  void Append(std::string_view bytes);
+
+  // The last bytes of the archive so far, where its end record is; and its length.
+  const StreamTail& tail() const { return m_tail; }
+
+  // What the end of the archive says about its signature.
+  struct Ending {
+    std::uint64_t signedEnd = 0;   // where the end record's comment length field starts
+    std::string statement;         // what the signature covers
+    std::string comment;           // the end record's comment, as far as the archive holds it
+    bool commentReachesEnd = false;  // whether the comment ends where the archive ends
+  };
+  // After the last byte: nothing when the archive has no end record (the nearest one to its
+  // end) or the versions are not 13 digits. Call once.
+  std::optional<Ending> Finish();
+
+ private:
+  class Hash;
+  std::string m_versions;
+  std::unique_ptr<Hash> m_hash;
+  StreamTail m_tail;
+};
+
+// True when `ending` is that of a signed archive (its comment a signature, reaching the end of
+// the file) and the signature verifies with `key`.
+bool VerifyEnding(const SignedArchiveStream::Ending& ending, const PublicKey& key);
+
+// Reads the archive at `path` once, in large blocks, and checks its signature for `versions`
+// and `key` (VerifyEnding). False also when the file cannot be read.
+bool VerifyArchiveFile(const char16_t* path, const PublicKey& key, std::string_view versions);
+
+}  // namespace tarvo

@@ -1,0 +1,65 @@
+#include "unzip/archive_signing.h"
+
+#include <sodium.h>
+
+namespace tarvo {
+
+std::string EncodeBase64(const unsigned char* bytes, std::size_t size) {
+  std::string text(sodium_base64_ENCODED_LEN(size, sodium_base64_VARIANT_ORIGINAL), '\0');
+  sodium_bin2base64(text.data(), text.size(), bytes, size, sodium_base64_VARIANT_ORIGINAL);
+  text.resize(text.size() - 1);  // the terminating NUL
+  return text;
+}
+
+std::optional<SecretKey> DecodeSecretKey(std::string_view base64) {
+  if (sodium_init() < 0 || base64.empty()) return std::nullopt;
+  SecretKey key;
+  std::size_t length = 0;
+  const char* end = nullptr;
+  if (sodium_base642bin(key.bytes.data(), key.bytes.size(), base64.data(), base64.size(), nullptr,
+                        &length, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
+      length != key.bytes.size() || end != base64.data() + base64.size()) {
+    return std::nullopt;
+  }
+  return key;
+}
+
+std::pair<PublicKey, SecretKey> MakeKeyPair() {
+  std::array<unsigned char, 32> seed{};
+  if (sodium_init() >= 0) randombytes_buf(seed.data(), seed.size());
+  std::pair<PublicKey, SecretKey> pair = MakeKeyPair(seed);
+  sodium_memzero(seed.data(), seed.size());
+  return pair;
+}
+
+std::pair<PublicKey, SecretKey> MakeKeyPair(const std::array<unsigned char, 32>& seed) {
+  std::pair<PublicKey, SecretKey> pair;
+  crypto_sign_seed_keypair(pair.first.bytes.data(), pair.second.bytes.data(), seed.data());
+  return pair;
+}
+
+std::string SignedEnd(const SignedArchiveStream::Ending& ending, const SecretKey& key) {
+  unsigned char signature[crypto_sign_BYTES];
+  crypto_sign_detached(signature, nullptr,
+                       reinterpret_cast<const unsigned char*>(ending.statement.data()),
+                       ending.statement.size(), key.bytes.data());
+  std::string end;
+  end.push_back(static_cast<char>(kSignatureCommentSize & 0xFF));
+  end.push_back(static_cast<char>(kSignatureCommentSize >> 8));
+  end.append(kSignatureCommentHead);
+  end.append(EncodeBase64(signature, sizeof signature));
+  return end;
+}
+
+std::optional<std::string> SignArchive(std::string_view archive, std::string_view versions,
+                                       const SecretKey& key) {
+  SignedArchiveStream stream(versions, false);
+  stream.Append(archive);
+  const std::optional<SignedArchiveStream::Ending> ending = stream.Finish();
+  if (!ending) return std::nullopt;
+  std::string signedArchive(archive.substr(0, static_cast<std::size_t>(ending->signedEnd)));
+  signedArchive.append(SignedEnd(*ending, key));
+  return signedArchive;
+}
+
+}  // namespace tarvo
