@@ -26,7 +26,7 @@ clients whose URL cannot carry a query, such as the launcher's fixed version lis
 Every answer closes its connection. The server ends by itself after --lifetime seconds, or on
 SIGTERM or SIGINT. With --port 0 it takes a free port; --port-file receives the port it took.
 --log FILE receives a line "start GROUP ACTIVE" as each request of a group is read, ACTIVE
-being how many requests of that group are then being answered. --blackhole-file receives the
+being how many requests of that group are then read and not yet answered. --blackhole-file receives the
 port of a second listening socket whose backlog is kept full: connection attempts to it are
 never answered, as with a host that drops them.
 """
@@ -96,6 +96,8 @@ class FaultHandler(socketserver.BaseRequestHandler):
         self.server.enter(faults.get("group"))
         if "delay" in faults:
             self.server.stopping.wait(int(faults["delay"]) / 1000.0)
+        # Counted out before the client can see the answer, and so before it can ask again.
+        self.server.leave()
 
         if faults.get("stall") == "headers":
             self.hold(sock)

@@ -30,6 +30,13 @@ bool SodiumReady() {
 
 }  // namespace
 
+std::string EncodeBase64(const unsigned char* bytes, std::size_t size) {
+  std::string text(sodium_base64_ENCODED_LEN(size, sodium_base64_VARIANT_ORIGINAL), '\0');
+  sodium_bin2base64(text.data(), text.size(), bytes, size, sodium_base64_VARIANT_ORIGINAL);
+  text.resize(text.size() - 1);  // the terminating NUL
+  return text;
+}
+
 std::optional<PublicKey> DecodePublicKey(std::string_view base64) {
   if (!SodiumReady() || base64.empty()) return std::nullopt;
   PublicKey key;
@@ -162,7 +169,10 @@ bool VerifyEnding(const SignedArchiveStream::Ending& ending, const PublicKey& ke
   const char* end = nullptr;
   if (sodium_base642bin(signature, sizeof signature, encoded.data(), encoded.size(), nullptr,
                         &length, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
-      length != sizeof signature || end != encoded.data() + encoded.size()) {
+      length != sizeof signature || end != encoded.data() + encoded.size() ||
+      // Decoders pass over bits that the last characters do not use; none may differ, so that
+      // no byte of a signed archive can change.
+      EncodeBase64(signature, sizeof signature) != encoded) {
     return false;
   }
   return crypto_sign_verify_detached(

@@ -35,6 +35,9 @@ struct PublicKey {
   std::array<unsigned char, 32> bytes{};
 };
 
+// Standard base64 with padding.
+std::string EncodeBase64(const unsigned char* bytes, std::size_t size);
+
 // The key of 32 bytes that `base64` (standard alphabet, with padding) spells; nothing for any
 // other text.
 std::optional<PublicKey> DecodePublicKey(std::string_view base64);

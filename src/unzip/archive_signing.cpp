@@ -4,13 +4,6 @@
 
 namespace tarvo {
 
-std::string EncodeBase64(const unsigned char* bytes, std::size_t size) {
-  std::string text(sodium_base64_ENCODED_LEN(size, sodium_base64_VARIANT_ORIGINAL), '\0');
-  sodium_bin2base64(text.data(), text.size(), bytes, size, sodium_base64_VARIANT_ORIGINAL);
-  text.resize(text.size() - 1);  // the terminating NUL
-  return text;
-}
-
 std::optional<SecretKey> DecodeSecretKey(std::string_view base64) {
   if (sodium_init() < 0 || base64.empty()) return std::nullopt;
   SecretKey key;

@@ -17,9 +17,6 @@ struct SecretKey {
   std::array<unsigned char, 64> bytes{};
 };
 
-// Standard base64 with padding.
-std::string EncodeBase64(const unsigned char* bytes, std::size_t size);
-
 // The secret key of 64 bytes that `base64` spells; nothing for any other text.
 std::optional<SecretKey> DecodeSecretKey(std::string_view base64);
 

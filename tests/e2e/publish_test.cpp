@@ -142,7 +142,8 @@ TEST(PublishHelp, DescribesTheCommandLine) {
   const ShellResult help = Shell(dir.path(), std::string(TARVO_PUBLISH_PATH) + " --help");
   EXPECT_EQ(help.status, 0);
   for (const char* option : {"--site", "--url", "--first", "--second", "--archives", "--force",
-                             "--dry-run", "--check"}) {
+                             "--dry-run", "--check", "--sign-key", "--public-key", "keygen",
+                             "sign"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   const ShellResult wrong = Shell(dir.path(), std::string(TARVO_PUBLISH_PATH) + " --first");

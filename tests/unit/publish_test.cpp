@@ -22,6 +22,8 @@
 #include "publish/version_page.h"
 #include "support/reference_planner.h"
 #include "support/test_support.h"
+#include "support/zip_builder.h"
+#include "unzip/archive_signature.h"
 #include "update/plan_downloads.h"
 
 namespace tarvo::publish {
@@ -702,6 +704,91 @@ TEST_F(PublishTool, TheLauncherPlansExactlyThePublishedStepsItLacks) {
   EXPECT_EQ(plan(1, 3), std::vector<test::PlannedDownload>(both.begin() + 1, both.end()));
   EXPECT_TRUE(plan(1, 4).empty());
   EXPECT_TRUE(plan(2, 2).empty()) << "another line's installation takes none of them";
+}
+
+}  // namespace
+}  // namespace tarvo::publish
+
+namespace tarvo::publish {
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Signing
+
+class PublishSigned : public PublishTool {
+ protected:
+  // Makes a key pair with keygen; the public key as the tool printed it.
+  std::string Keygen(const fs::path& file) {
+    const RunResult run = Run({"keygen", file.string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::string last = run.out.substr(0, run.out.size() - 1);
+    return last.substr(last.rfind('\n') + 1);
+  }
+  bool Verifies(const fs::path& archive, const std::string& publicKey,
+                std::string_view versions) {
+    const std::optional<PublicKey> key = DecodePublicKey(publicKey);
+    return key && VerifyArchiveFile(test::CoreText(archive).c_str(), *key, versions);
+  }
+  fs::path key_ = dir_.path() / "secret.key";
+};
+
+TEST_F(PublishSigned, KeygenWritesASecretKeyForItsOwnerAloneAndNeverOverwrites) {
+  const std::string publicKey = Keygen(key_);
+  EXPECT_TRUE(DecodePublicKey(publicKey)) << publicKey;
+  EXPECT_EQ(fs::status(key_).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  const std::string secret = ReadFile(key_);
+  const RunResult again = Run({"keygen", key_.string()});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.err.find("exists already"), std::string::npos) << again.err;
+  EXPECT_EQ(ReadFile(key_), secret);
+  EXPECT_EQ(Run({"keygen"}).status, 2);
+}
+
+TEST_F(PublishSigned, PublishedArchivesAreSignedAndTheCheckVerifiesThem) {
+  const std::string publicKey = Keygen(key_);
+  std::vector<std::string> arguments = Arguments();
+  arguments.insert(arguments.begin(), {"--sign-key", key_.string()});
+  const RunResult run = Run(arguments);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Verifies(archive_, publicKey, "0000100000003"));
+  EXPECT_FALSE(Verifies(archive_, publicKey, "0000100000004"));
+  EXPECT_EQ(Run({"--check", site_.string(), "--public-key", publicKey}).status, 0);
+
+  // Another operator's key, and an archive that lost its signature.
+  const std::string otherKey = Keygen(dir_.path() / "other.key");
+  const RunResult other = Run({"--check", site_.string(), "--public-key", otherKey});
+  EXPECT_EQ(other.status, 1);
+  EXPECT_NE(other.out.find("entry 0000100000003: " + archive_.string() + " is not signed"),
+            std::string::npos)
+      << other.out;
+  test::WriteFile(archive_, test::BuildZip({{"a", "b"}}));
+  EXPECT_EQ(Run({"--check", site_.string(), "--public-key", publicKey}).status, 1);
+  EXPECT_EQ(Run({"--check", site_.string(), "--public-key", "not a key"}).status, 1);
+}
+
+TEST_F(PublishSigned, SignSignsArchivesOfOtherToolsNamedAfterTheirVersions) {
+  const std::string publicKey = Keygen(key_);
+  const fs::path foreign = dir_.path() / "0000100000005.zip";
+  test::WriteFile(foreign, test::BuildZip({{"a.txt", "five"}}, "", "made by another tool"));
+  const fs::path unnamed = dir_.path() / "update.zip";
+  test::WriteFile(unnamed, test::BuildZip({{"a.txt", "five"}}));
+  const fs::path notZip = dir_.path() / "0000100000006.zip";
+  test::WriteFile(notZip, "no archive");
+
+  const RunResult run = Run({"sign", "--sign-key", key_.string(), foreign.string(),
+                             unnamed.string(), notZip.string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Verifies(foreign, publicKey, "0000100000005"));
+  EXPECT_NE(run.err.find("does not begin with the 13 digits"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("is no zip archive"), std::string::npos) << run.err;
+  EXPECT_EQ(ReadFile(notZip), "no archive");
+  EXPECT_EQ(ReadFile(unnamed), test::BuildZip({{"a.txt", "five"}}));
+
+  EXPECT_EQ(Run({"sign", foreign.string()}).status, 2);
+  EXPECT_EQ(Run({"sign", "--sign-key", (dir_.path() / "missing.key").string(), foreign.string()})
+                .status,
+            1);
 }
 
 }  // namespace

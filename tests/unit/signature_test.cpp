@@ -75,6 +75,13 @@ TEST(Signature, NothingElsePassesForSigned) {
   EXPECT_FALSE(Verifies(good + "x")) << "a byte after the signature";
   EXPECT_FALSE(Verifies("PK" + good)) << "bytes in front";
   EXPECT_FALSE(Verifies(good.substr(0, good.size() - 1))) << "cut short";
+  // The signature's last character also carries bits that its bytes do not use.
+  static constexpr std::string_view kBase64 =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string unusedBits = good;
+  char& last = unusedBits[good.size() - 3];
+  last = kBase64[kBase64.find(last) ^ 1];
+  EXPECT_FALSE(Verifies(unusedBits)) << "a signature spelled otherwise";
   // One byte changed anywhere: data, central directory, end record, signature.
   for (std::size_t at : {std::size_t{0}, std::size_t{100}, archive.size() / 2,
                          archive.size() - 30, archive.size() - 22, archive.size() - 3,

@@ -12,7 +12,9 @@ namespace tarvo::publish {
 const std::string_view kUsageText =
     R"(Usage:
   tarvo-publish [options] --site DIR --url BASE_URL --first N --second M PREVIOUS NEW
-  tarvo-publish --check SITE_DIR [--archives DIR]
+  tarvo-publish --check SITE_DIR [--archives DIR] [--public-key KEY]
+  tarvo-publish keygen SECRET_KEY_FILE
+  tarvo-publish sign --sign-key SECRET_KEY_FILE ARCHIVE...
   tarvo-publish --help
 
 Publishes one update of a Velmora installation for Tarvo. It writes the archive of every
@@ -33,6 +35,8 @@ an existing one every other byte is kept.
                     (default: SITE followed by the path of BASE_URL)
   --force           replace an archive and an entry of the same versions
   --dry-run         show what would be published, and write nothing
+  --sign-key FILE   sign the archive with the secret key in FILE, for launchers built
+                    with its public key (TARVO_PUBLIC_KEY)
 
 Players' launchers download every entry that has their FirstVersion and a greater
 SecondVersion, and install what they downloaded at their next start. Therefore:
@@ -50,7 +54,14 @@ way round, an archive larger than players' launchers can download (2 GiB).
 
   --check SITE_DIR  reads SITE_DIR/zip.html and reports every entry whose archive is
                     missing (looked up by the URL's path under SITE_DIR, or by name in
-                    --archives DIR), and entries the launcher would misread or skip
+                    --archives DIR), and entries the launcher would misread or skip;
+                    with --public-key KEY (base64, as keygen prints it) also every archive
+                    that is not signed with that key for its entry's versions
+
+  keygen FILE       makes a new key pair: the secret key goes to FILE (made new, readable by
+                    you alone; never overwritten), the public key is printed last
+  sign              signs archives that another tool wrote, each named after the versions
+                    it is published for (its name begins with their 13 digits)
 
 Exit status: 0 done (--check: no problem); 1 refused, failed, or problems found;
 2 bad command line.
@@ -110,13 +121,15 @@ class ArgumentReader {
 
 Command ParseCommandLine(const std::vector<std::string>& arguments) {
   Command command;
-  std::optional<std::string> first, second, site, url, check, archives;
+  std::optional<std::string> first, second, site, url, check, archives, signKey, publicKey;
   std::vector<std::string> trees;
   bool force = false, dryRun = false, help = false;
 
   const std::pair<std::string_view, std::optional<std::string>*> withValue[] = {
-      {"--first", &first}, {"--second", &second},     {"--site", &site},
-      {"--url", &url},     {"--archives", &archives}, {"--check", &check}};
+      {"--first", &first},       {"--second", &second},
+      {"--site", &site},         {"--url", &url},
+      {"--archives", &archives}, {"--check", &check},
+      {"--sign-key", &signKey},  {"--public-key", &publicKey}};
 
   ArgumentReader reader(arguments);
   while (reader.Next()) {
@@ -139,15 +152,38 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
   }
 
   if (help) return command;
+  const bool publishing = first || second || site || url || force || dryRun;
+  if (!trees.empty() && (trees[0] == "keygen" || trees[0] == "sign")) {
+    const bool keygen = trees[0] == "keygen";
+    if (publishing || check || archives || publicKey || (keygen && signKey)) {
+      throw UsageError(trees[0] + (keygen ? " takes only the secret key file"
+                                          : " takes only --sign-key and archives"));
+    }
+    trees.erase(trees.begin());
+    if (keygen) {
+      if (trees.size() != 1) throw UsageError("keygen takes one secret key file");
+      command.kind = Command::Kind::kKeygen;
+      command.keys.keyFile = trees[0];
+      return command;
+    }
+    if (!signKey) throw UsageError("sign needs --sign-key");
+    if (trees.empty()) throw UsageError("sign needs the archives to sign");
+    command.kind = Command::Kind::kSign;
+    command.keys.keyFile = *signKey;
+    command.keys.archives.assign(trees.begin(), trees.end());
+    return command;
+  }
   if (check) {
-    if (first || second || site || url || force || dryRun || !trees.empty()) {
-      throw UsageError("--check takes only a site folder and --archives");
+    if (publishing || signKey || !trees.empty()) {
+      throw UsageError("--check takes only a site folder, --archives and --public-key");
     }
     command.kind = Command::Kind::kCheck;
     command.check.site = *check;
     if (archives) command.check.archives = *archives;
+    command.check.publicKey = publicKey;
     return command;
   }
+  if (publicKey) throw UsageError("--public-key goes with --check");
 
   if (!site) throw UsageError("--site is missing");
   if (!url) throw UsageError("--url is missing");
@@ -167,6 +203,7 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
   publish.baseUrl = *url;
   publish.force = force;
   publish.dryRun = dryRun;
+  if (signKey) publish.signKey = *signKey;
   return command;
 }
 

@@ -22,18 +22,29 @@ struct PublishOptions {
   std::int32_t second = 0;
   bool force = false;   // replace an archive and an entry of the same versions
   bool dryRun = false;  // show what would be published; write nothing
+  // The secret key file to sign the archive with; none: not signed.
+  std::optional<std::filesystem::path> signKey;
 };
 
 struct CheckOptions {
   std::filesystem::path site;
   std::optional<std::filesystem::path> archives;
+  // The public key (base64) every archive must be signed with; none: signatures not checked.
+  std::optional<std::string> publicKey;
+};
+
+// keygen SECRET_KEY_FILE; sign --sign-key SECRET_KEY_FILE ARCHIVE...
+struct KeyOptions {
+  std::filesystem::path keyFile;
+  std::vector<std::filesystem::path> archives;
 };
 
 struct Command {
-  enum class Kind { kHelp, kPublish, kCheck };
+  enum class Kind { kHelp, kPublish, kCheck, kKeygen, kSign };
   Kind kind = Kind::kHelp;
   PublishOptions publish;
   CheckOptions check;
+  KeyOptions keys;
 };
 
 // A command line that cannot be run; the text says why.

@@ -9,6 +9,7 @@
 #include "publish/installation_tree.h"
 #include "publish/item_names.h"
 #include "publish/recorded_version.h"
+#include "publish/signing.h"
 #include "publish/site_check.h"
 #include "publish/tree_changes.h"
 #include "publish/update_archive.h"
@@ -208,6 +209,15 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
   const std::string archiveName = digits + ".zip";
   const std::string entryText = digits + JoinArchiveUrl(options.baseUrl, archiveName);
 
+  // Read first, so that a key that will not do refuses the update before any work.
+  std::optional<SecretKey> signKey;
+  if (options.signKey) {
+    try {
+      signKey = ReadSecretKeyFile(*options.signKey);
+    } catch (const std::runtime_error& unreadable) {
+      throw Refusal(unreadable.what());
+    }
+  }
   RequireFolder(options.previous, "the previous tree");
   RequireFolder(options.next, "the new tree");
   if (fs::equivalent(options.previous, options.next)) {
@@ -244,7 +254,8 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
                               std::to_string(changes.changed) + " changed, " +
                               std::to_string(folders) + " new empty folder(s)";
   if (options.dryRun) {
-    out << "would write " << archivePath.string() << " with " << summary << "\n";
+    out << "would write " << archivePath.string() << (signKey ? ", signed," : "") << " with "
+        << summary << "\n";
     for (const TreeNode& item : changes.items) {
       out << "  " << item.name << (item.kind == NodeKind::kDirectory ? "/" : "") << "\n";
     }
@@ -259,6 +270,7 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
   } catch (const ArchiveTooLarge& tooLarge) {
     throw Refusal(tooLarge.what());
   }
+  if (signKey) SignArchiveFile(stagedArchive.path(), digits, *signKey);
   // Written where the page really is, so that a link to it stays a link.
   const fs::path pageTarget = site.pageExists ? fs::canonical(pagePath) : pagePath;
   StagedFile stagedPage(pageTarget);
@@ -275,8 +287,8 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
     if (!site.archiveExists) fs::remove(archivePath, ignored);
     throw;
   }
-  out << "wrote " << archivePath.string() << " (" << archiveBytes << " bytes) with " << summary
-      << "\n";
+  out << "wrote " << archivePath.string() << " (" << archiveBytes << " bytes"
+      << (signKey ? ", signed" : "") << ") with " << summary << "\n";
   out << (site.replacing    ? "replaced in "
           : site.pageExists ? "added to "
                             : "created ")

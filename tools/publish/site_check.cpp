@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "common/utf.h"
 #include "publish/archive_url.h"
 #include "publish/file_bytes.h"
 #include "publish/version_page.h"
@@ -31,7 +32,8 @@ bool IsPlainUrl(std::string_view url) {
 
 // The problems of one entry: its fields, its URL, its archive on the site.
 void CheckEntry(const VersionEntry& entry, const fs::path& site,
-                const std::optional<fs::path>& archives, std::vector<std::string>& problems) {
+                const std::optional<fs::path>& archives, const std::optional<PublicKey>& key,
+                std::vector<std::string>& problems) {
   const std::string label = EntryLabel(entry);
   const std::string_view digits = std::string_view(entry.text).substr(0, kVersionDigits);
   if (digits.size() < kVersionDigits || !IsDigits(digits)) {
@@ -54,6 +56,10 @@ void CheckEntry(const VersionEntry& entry, const fs::path& site,
     problems.push_back(label + ": the archive URL's path does not lead into the site");
   } else if (name.empty() || !fs::is_regular_file(*file)) {
     problems.push_back(label + ": archive missing: " + file->string());
+  } else if (key && !VerifyArchiveFile(Utf8ToUtf16(file->string()).c_str(), *key, digits)) {
+    problems.push_back(label + ": " + file->string() +
+                       " is not signed with the key for these versions, so launchers built "
+                       "with it never store it");
   }
 }
 
@@ -67,7 +73,8 @@ std::optional<fs::path> SiteFileForUrl(const fs::path& site, std::string_view ur
   return file;
 }
 
-std::vector<std::string> CheckSite(const fs::path& site, const std::optional<fs::path>& archives) {
+std::vector<std::string> CheckSite(const fs::path& site, const std::optional<fs::path>& archives,
+                                   const std::optional<PublicKey>& key) {
   const fs::path pagePath = site / kPageName;
   const std::string page = ReadFileBytes(pagePath);
 
@@ -88,7 +95,7 @@ std::vector<std::string> CheckSite(const fs::path& site, const std::optional<fs:
 
   std::map<VersionKey, const VersionEntry*> byVersions;
   for (const VersionEntry& entry : list.entries) {
-    CheckEntry(entry, site, archives, problems);
+    CheckEntry(entry, site, archives, key, problems);
     const auto [sameVersions, firstOfVersions] = byVersions.emplace(entry.key, &entry);
     if (!firstOfVersions) {
       problems.push_back(EntryLabel(entry) + ": the same versions as line " +

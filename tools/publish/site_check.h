@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "unzip/archive_signature.h"
+
 namespace tarvo::publish {
 
 // The page the launcher fetches from the update server's root.
@@ -21,11 +23,12 @@ std::optional<std::filesystem::path> SiteFileForUrl(const std::filesystem::path&
 
 // Reads `site`/zip.html and returns one text per problem found (empty when there is none): no
 // readable version list; entry tags that do not pair up; entries without 13 digits or without
-// an archive URL; archive names that do not begin with the entry's 13 digits or do not end in
-// ".zip"; archives missing from the site (looked up by URL path, or by name in `archives` when
-// given); two entries with the same versions or the same archive name.
+// an archive URL; archives missing from the site (looked up by URL path, or by name in
+// `archives` when given); two entries with the same versions; with `key`, archives that are not
+// signed with it for their entry's versions.
 // Throws std::runtime_error when the page cannot be read.
 std::vector<std::string> CheckSite(const std::filesystem::path& site,
-                                   const std::optional<std::filesystem::path>& archives);
+                                   const std::optional<std::filesystem::path>& archives,
+                                   const std::optional<PublicKey>& key = std::nullopt);
 
 }  // namespace tarvo::publish

@@ -2,6 +2,7 @@
 
 #include "publish/command_line.h"
 #include "publish/publish_command.h"
+#include "publish/signing.h"
 #include "publish/site_check.h"
 
 namespace tarvo::publish {
@@ -11,7 +12,9 @@ namespace {
 int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) {
   std::vector<std::string> problems;
   try {
-    problems = CheckSite(options.site, options.archives);
+    std::optional<PublicKey> key;
+    if (options.publicKey) key = ParsePublicKey(*options.publicKey);
+    problems = CheckSite(options.site, options.archives, key);
   } catch (const std::exception& failure) {
     err << "tarvo-publish: " << failure.what() << "\n";
     return 1;
@@ -22,7 +25,8 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) 
     out << page << ": " << problems.size() << " problem(s)\n";
     return 1;
   }
-  out << page << ": every entry has its archive, named after its versions\n";
+  out << page << ": every entry has its archive"
+      << (options.publicKey ? ", signed for its versions\n" : "\n");
   return 0;
 }
 
@@ -44,6 +48,10 @@ int RunTool(const std::vector<std::string>& arguments, std::ostream& out, std::o
       return RunCheck(command.check, out, err);
     case Command::Kind::kPublish:
       return RunPublish(command.publish, out, err);
+    case Command::Kind::kKeygen:
+      return RunKeygen(command.keys.keyFile, out, err);
+    case Command::Kind::kSign:
+      return RunSign(command.keys.keyFile, command.keys.archives, out, err);
   }
   return 2;
 }

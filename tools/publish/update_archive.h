@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "publish/installation_tree.h"
+#include "unzip/archive_signature.h"
 
 namespace tarvo::publish {
 
-// The launcher holds a whole archive in memory, its length counted in a signed 32-bit integer
-// with 8 bytes to spare; a larger archive can never be stored by it.
-inline constexpr std::uint64_t kMaxArchiveBytes = 0x7FFFFFFF - 8;
+// The launcher stores an archive only when its length is below the largest signed 32-bit
+// integer; room is left for the signature that signing adds to the end record's comment.
+inline constexpr std::uint64_t kMaxArchiveBytes = 0x7FFFFFFF - 1 - kSignatureCommentSize;
 // Item sizes are 32-bit in the archive and in the launcher's reader.
 inline constexpr std::uint64_t kMaxItemBytes = 0xFFFFFFFE;
 
