@@ -22,7 +22,9 @@ const std::pair<tarvo::PublicKey, tarvo::SecretKey>& Keys() {
 }
 
 bool Verifies(std::string_view archive, std::size_t piece, bool concurrently) {
-  tarvo::SignedArchiveStream stream("0000100000003", concurrently);
+  tarvo::ArchiveStream stream(concurrently ? tarvo::ArchiveStream::Hashing::kConcurrently
+                                           : tarvo::ArchiveStream::Hashing::kHere,
+                              "0000100000003");
   for (std::size_t at = 0; at < archive.size(); at += piece) {
     stream.Append(archive.substr(at, piece));
   }

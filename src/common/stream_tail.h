@@ -1,33 +1,35 @@
 #pragma once
-// The last bytes of a stream that goes by piece by piece, kept in bounded memory.
+// The last bytes of a stream that goes by in blocks, kept as the blocks themselves: nothing is
+// copied on the way, and memory stays bounded by the span kept and a block.
 
 #include <cstdint>
-#include <functional>
-#include <string_view>
+#include <deque>
+#include <string>
 #include <vector>
 
 namespace tarvo {
 
 class StreamTail {
  public:
-  // What falls out of the kept span, in order, each byte once.
-  using Spill = std::function<void(std::string_view)>;
+  using Block = std::vector<char>;
 
-  // Keeps the last `keep` bytes; hands older ones to `spill` (none when it is empty).
-  explicit StreamTail(std::size_t keep, Spill spill = {});
+  // Keeps blocks until the ones after them hold the last `keep` bytes.
+  explicit StreamTail(std::size_t keep) : m_keep(keep) {}
 
-  void Append(std::string_view bytes);
+  // Takes the next block; gives back, oldest first, the blocks that no longer hold any of the
+  // last `keep` bytes.
+  std::vector<Block> Push(Block block);
 
-  // The kept bytes: the whole stream while it is no longer than `keep`, else at least its last
-  // `keep` bytes.
-  std::string_view bytes() const { return {m_buffer.data(), m_buffer.size()}; }
+  // The kept bytes, copied together: at least the last `keep` bytes, or the whole stream when
+  // it is no longer.
+  std::string Bytes() const;
   // The length of the stream so far.
   std::uint64_t total() const { return m_total; }
 
  private:
   std::size_t m_keep;
-  Spill m_spill;
-  std::vector<char> m_buffer;
+  std::deque<Block> m_blocks;
+  std::size_t m_held = 0;
   std::uint64_t m_total = 0;
 };
 

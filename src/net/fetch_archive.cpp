@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "common/decimal.h"
-#include "common/stream_tail.h"
 #include "common/utf.h"
 #include "platform/files.h"
 #include "platform/internet.h"
@@ -58,12 +57,8 @@ std::u16string PartSuffix() {
 class PartialArchive {
  public:
   PartialArchive(const std::u16string& destination, const std::optional<PublicKey>& key)
-      : destination_(destination), key_(key), tail_(kZipTailSize) {
-    if (key_) {
-      // The versions the archive is stored for: the 13 digits its name begins with.
-      const std::u16string name = destination.substr(destination.find_last_of(u"\\/") + 1);
-      signed_.emplace(Utf16ToUtf8(name.substr(0, kSignedVersionsSize)), true);
-    }
+      : destination_(destination), key_(key), stream_(Hashing(key), VersionsOf(destination)) {
+    block_.reserve(kWriteBlock + kReadPiece);
     for (int attempt = 0; attempt < kPartNameAttempts; ++attempt) {
       path_ = destination + u"." + PartSuffix() + u".part";
       if (file_.Open(path_.c_str(), CFile::modeCreateNew | CFile::modeReadWrite)) return;
@@ -82,35 +77,32 @@ class PartialArchive {
     DeleteFileW(path_.c_str());
   }
 
-  // Keeps the bytes, writing them out in blocks of kWriteBlock.
-  void Write(const char* bytes, UINT count) {
-    block_.insert(block_.end(), bytes, bytes + count);
-    if (signed_) {
-      signed_->Append(std::string_view(bytes, count));
-    } else {
-      tail_.Append(std::string_view(bytes, count));
-    }
+  // Reads at most `count` body bytes from `body` straight into the block being filled; the
+  // count read (0 at the end of the body).
+  UINT ReadFrom(CHttpFile& body, UINT count) {
+    const std::size_t used = block_.size();
+    block_.resize(used + count);
+    const UINT got = body.Read(block_.data() + used, count);
+    block_.resize(used + std::min(got, count));
     if (block_.size() >= kWriteBlock) Flush();
+    return got;
   }
 
   // Writes what is kept and checks that the file is a zip archive, and signed when a key is
   // given. False when it is not.
   bool Complete() {
     Flush();
-    const StreamTail& tail = signed_ ? signed_->tail() : tail_;
-    const auto record = FindZipEndRecord(tail.bytes(), tail.total());
-    if (!record) return false;
-    if (record->entries > 0) {
+    const std::optional<ArchiveStream::Ending> ending = stream_.Finish();
+    if (!ending) return false;
+    if (ending->record.entries > 0) {
       char signature[4] = {};
-      file_.Seek(static_cast<std::int64_t>(record->directoryStart), CFile::begin);
+      file_.Seek(static_cast<std::int64_t>(ending->record.directoryStart), CFile::begin);
       if (file_.Read(signature, 4) != 4 ||
           std::string_view(signature, 4) != kZipDirectorySignature) {
         return false;
       }
     }
-    if (!signed_) return true;
-    const std::optional<SignedArchiveStream::Ending> ending = signed_->Finish();
-    return ending && VerifyEnding(*ending, *key_);
+    return !key_ || VerifyEnding(*ending, *key_);
   }
 
   // Closes the file and moves it over the destination; false when the move fails.
@@ -121,19 +113,30 @@ class PartialArchive {
   }
 
  private:
+  static ArchiveStream::Hashing Hashing(const std::optional<PublicKey>& key) {
+    return key ? ArchiveStream::Hashing::kConcurrently : ArchiveStream::Hashing::kNone;
+  }
+  // The versions the archive is stored for: the 13 digits its name begins with.
+  static std::string VersionsOf(const std::u16string& destination) {
+    const std::u16string name = destination.substr(destination.find_last_of(u"\\/") + 1);
+    return Utf16ToUtf8(name.substr(0, kSignedVersionsSize));
+  }
+
+  // Writes the block and hands it on; the next block starts empty.
   void Flush() {
     if (block_.empty()) return;
     file_.Write(block_.data(), static_cast<UINT>(block_.size()));
-    block_.clear();
+    stream_.Append(std::move(block_));
+    block_ = StreamTail::Block();
+    block_.reserve(kWriteBlock + kReadPiece);
   }
 
   std::u16string destination_;
   std::optional<PublicKey> key_;
   std::u16string path_;
   CFile file_;
-  std::vector<char> block_;
-  StreamTail tail_;  // what a check without a key looks at
-  std::optional<SignedArchiveStream> signed_;
+  StreamTail::Block block_;
+  ArchiveStream stream_;
   bool committed_ = false;
 };
 
@@ -160,14 +163,12 @@ bool ReceiveArchive(const DownloadRequest& request, TransferGuard& guard,
   if (!length) return false;
 
   part = std::make_unique<PartialArchive>(request.destination, request.publicKey);
-  std::vector<char> piece(kReadPiece);
   std::uint32_t remaining = *length;
   while (remaining > 0) {
     const UINT wanted = std::min<std::uint32_t>(remaining, kReadPiece);
-    const UINT got = file->Read(piece.data(), wanted);
+    const UINT got = part->ReadFrom(*file, wanted);
     if (got == 0 || got > wanted) break;
     guard.Received(got);
-    part->Write(piece.data(), got);
     remaining -= got;
   }
   file->Close();

@@ -58,7 +58,7 @@ std::string SignedStatement(std::string_view versions, const unsigned char (&has
 }
 
 // BLAKE2b-512 of the bytes handed to it, here or on a thread of its own.
-class SignedArchiveStream::Hash {
+class ArchiveStream::Hash {
  public:
   explicit Hash(bool concurrently) {
     crypto_generichash_init(&state_, nullptr, 0, crypto_generichash_BYTES_MAX);
@@ -73,14 +73,14 @@ class SignedArchiveStream::Hash {
   Hash& operator=(const Hash&) = delete;
   ~Hash() { Stop(); }
 
-  void Update(std::string_view bytes) {
+  void Update(StreamTail::Block block) {
     if (!thread_.joinable()) {
-      Add(bytes);
+      Add(std::string_view(block.data(), block.size()));
       return;
     }
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return waiting_.size() < kMaxWaitingBlocks; });
-    waiting_.emplace_back(bytes);
+    waiting_.push_back(std::move(block));
     changed_.notify_all();
   }
 
@@ -99,7 +99,7 @@ class SignedArchiveStream::Hash {
 
   void Run() {
     for (;;) {
-      std::string block;
+      StreamTail::Block block;
       {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [this] { return !waiting_.empty() || stopping_; });
@@ -108,7 +108,7 @@ class SignedArchiveStream::Hash {
         waiting_.pop_front();
       }
       changed_.notify_all();
-      Add(block);
+      Add(std::string_view(block.data(), block.size()));
     }
   }
 
@@ -126,40 +126,52 @@ class SignedArchiveStream::Hash {
   crypto_generichash_state state_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<std::string> waiting_;
+  std::deque<StreamTail::Block> waiting_;
   bool stopping_ = false;
   std::thread thread_;  // last: it goes first
 };
 
-SignedArchiveStream::SignedArchiveStream(std::string_view versions, bool concurrently)
-    : m_versions(versions),
-      m_hash(std::make_unique<Hash>(concurrently)),
-      m_tail(kZipTailSize, [this](std::string_view spilled) { m_hash->Update(spilled); }) {}
+ArchiveStream::ArchiveStream(Hashing hashing, std::string_view versions)
+    : m_versions(versions), m_tail(kZipTailSize) {
+  if (hashing != Hashing::kNone) m_hash = std::make_unique<Hash>(hashing == Hashing::kConcurrently);
+}
 
-SignedArchiveStream::~SignedArchiveStream() = default;
+ArchiveStream::~ArchiveStream() = default;
 
-void SignedArchiveStream::Append(std::string_view bytes) { m_tail.Append(bytes); }
+void ArchiveStream::Append(StreamTail::Block block) {
+  for (StreamTail::Block& released : m_tail.Push(std::move(block))) {
+    if (m_hash) m_hash->Update(std::move(released));
+  }
+}
 
-std::optional<SignedArchiveStream::Ending> SignedArchiveStream::Finish() {
-  const std::string_view tail = m_tail.bytes();
+void ArchiveStream::Append(std::string_view bytes) {
+  Append(StreamTail::Block(bytes.begin(), bytes.end()));
+}
+
+std::optional<ArchiveStream::Ending> ArchiveStream::Finish() {
+  const std::string tail = m_tail.Bytes();
   const std::uint64_t size = m_tail.total();
   const std::uint64_t tailStart = size - tail.size();
   const std::optional<ZipEndRecord> record = FindZipEndRecord(tail, size);
-  if (!record || m_versions.size() != kSignedVersionsSize) return std::nullopt;
+  if (!record) return std::nullopt;
   const std::size_t at = static_cast<std::size_t>(record->position - tailStart);
   Ending ending;
+  ending.record = *record;
   ending.signedEnd = record->position + kSignedEndRecordBytes;
   ending.comment = tail.substr(at + kEndRecordSize, record->commentLength);
   ending.commentReachesEnd = record->position + kEndRecordSize + record->commentLength == size;
-  unsigned char hash[64];
-  m_hash->Final(tail.substr(0, at + kSignedEndRecordBytes), hash);
-  ending.statement = SignedStatement(m_versions, hash);
+  if (m_hash && m_versions.size() == kSignedVersionsSize) {
+    unsigned char hash[64];
+    m_hash->Final(std::string_view(tail).substr(0, at + kSignedEndRecordBytes), hash);
+    ending.statement = SignedStatement(m_versions, hash);
+  }
   return ending;
 }
 
-bool VerifyEnding(const SignedArchiveStream::Ending& ending, const PublicKey& key) {
+bool VerifyEnding(const ArchiveStream::Ending& ending, const PublicKey& key) {
   const std::string_view comment = ending.comment;
-  if (!SodiumReady() || !ending.commentReachesEnd || comment.size() != kSignatureCommentSize ||
+  if (!SodiumReady() || ending.statement.empty() || !ending.commentReachesEnd ||
+      comment.size() != kSignatureCommentSize ||
       comment.substr(0, kSignatureCommentHead.size()) != kSignatureCommentHead) {
     return false;
   }
@@ -184,12 +196,15 @@ bool VerifyArchiveFile(const char16_t* path, const PublicKey& key, std::string_v
   try {
     CFile file;
     if (!file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) return false;
-    SignedArchiveStream stream(versions, false);
-    std::vector<char> block(kFileReadBlock);
-    while (const UINT got = file.Read(block.data(), kFileReadBlock)) {
-      stream.Append(std::string_view(block.data(), got));
+    ArchiveStream stream(ArchiveStream::Hashing::kHere, versions);
+    for (;;) {
+      StreamTail::Block block(kFileReadBlock);
+      const UINT got = file.Read(block.data(), kFileReadBlock);
+      if (got == 0) break;
+      block.resize(got);
+      stream.Append(std::move(block));
     }
-    const std::optional<SignedArchiveStream::Ending> ending = stream.Finish();
+    const std::optional<ArchiveStream::Ending> ending = stream.Finish();
     return ending && VerifyEnding(*ending, key);
   } catch (...) {
     return false;

@@ -46,45 +46,46 @@ std::optional<PublicKey> DecodePublicKey(std::string_view base64);
 // hash of its signed bytes.
 std::string SignedStatement(std::string_view versions, const unsigned char (&hash)[64]);
 
-// An archive whose bytes go by piece by piece, held as no more than its last bytes and the hash
-// of the others: what its signature covers, for checking a signature or making one. With
-// `concurrently`, the hash runs on a thread of its own while the bytes arrive, so that a
-// transfer is not slowed by it on a machine with a core to spare; memory stays bounded, a few
-// blocks waiting at most.
-class SignedArchiveStream {
+// An archive whose bytes go by in blocks: its last bytes kept for its end record and, when its
+// signature is to be checked or made, the hash of the others. Blocks are taken over, not
+// copied; with Hashing::kConcurrently the hash runs on a thread of its own while the blocks
+// arrive, so that a transfer is not slowed by it on a machine with a core to spare. Memory
+// stays bounded: the end's span, and a few blocks waiting for the hash.
+class ArchiveStream {
  public:
-  // For an archive published for `versions` (13 decimal digits).
-  SignedArchiveStream(std::string_view versions, bool concurrently);
-  SignedArchiveStream(const SignedArchiveStream&) = delete;
-  SignedArchiveStream& operator=(const SignedArchiveStream&) = delete;
-  ~SignedArchiveStream();
+  enum class Hashing { kNone, kHere, kConcurrently };
+  // `versions`: the 13 decimal digits the archive is published for (for a signature).
+  explicit ArchiveStream(Hashing hashing, std::string_view versions = {});
+  ArchiveStream(const ArchiveStream&) = delete;
+  ArchiveStream& operator=(const ArchiveStream&) = delete;
+  ~ArchiveStream();
 
+  void Append(StreamTail::Block block);
+  // The same for bytes that stay the caller's: they are copied.
   void Append(std::string_view bytes);
 
-  // The last bytes of the archive so far, where its end record is; and its length.
-  const StreamTail& tail() const { return m_tail; }
-
-  // What the end of the archive says about its signature.
+  // What the end of the archive says.
   struct Ending {
-    std::uint64_t signedEnd = 0;   // where the end record's comment length field starts
-    std::string statement;         // what the signature covers
-    std::string comment;           // the end record's comment, as far as the archive holds it
+    ZipEndRecord record;
+    std::uint64_t signedEnd = 0;     // where the end record's comment length field starts
+    std::string statement;           // what a signature covers; empty without hashing
+    std::string comment;             // the end record's comment, as far as the archive holds it
     bool commentReachesEnd = false;  // whether the comment ends where the archive ends
   };
-  // After the last byte: nothing when the archive has no end record (the nearest one to its
-  // end) or the versions are not 13 digits. Call once.
+  // After the last byte: nothing when the archive has no end record (FindZipEndRecord). Call
+  // once.
   std::optional<Ending> Finish();
 
  private:
   class Hash;
   std::string m_versions;
-  std::unique_ptr<Hash> m_hash;
+  std::unique_ptr<Hash> m_hash;  // none without hashing
   StreamTail m_tail;
 };
 
 // True when `ending` is that of a signed archive (its comment a signature, reaching the end of
 // the file) and the signature verifies with `key`.
-bool VerifyEnding(const SignedArchiveStream::Ending& ending, const PublicKey& key);
+bool VerifyEnding(const ArchiveStream::Ending& ending, const PublicKey& key);
 
 // Reads the archive at `path` once, in large blocks, and checks its signature for `versions`
 // and `key` (VerifyEnding). False also when the file cannot be read.

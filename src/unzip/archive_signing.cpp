@@ -31,7 +31,7 @@ std::pair<PublicKey, SecretKey> MakeKeyPair(const std::array<unsigned char, 32>&
   return pair;
 }
 
-std::string SignedEnd(const SignedArchiveStream::Ending& ending, const SecretKey& key) {
+std::string SignedEnd(const ArchiveStream::Ending& ending, const SecretKey& key) {
   unsigned char signature[crypto_sign_BYTES];
   crypto_sign_detached(signature, nullptr,
                        reinterpret_cast<const unsigned char*>(ending.statement.data()),
@@ -46,10 +46,10 @@ std::string SignedEnd(const SignedArchiveStream::Ending& ending, const SecretKey
 
 std::optional<std::string> SignArchive(std::string_view archive, std::string_view versions,
                                        const SecretKey& key) {
-  SignedArchiveStream stream(versions, false);
+  ArchiveStream stream(ArchiveStream::Hashing::kHere, versions);
   stream.Append(archive);
-  const std::optional<SignedArchiveStream::Ending> ending = stream.Finish();
-  if (!ending) return std::nullopt;
+  const std::optional<ArchiveStream::Ending> ending = stream.Finish();
+  if (!ending || ending->statement.empty()) return std::nullopt;
   std::string signedArchive(archive.substr(0, static_cast<std::size_t>(ending->signedEnd)));
   signedArchive.append(SignedEnd(*ending, key));
   return signedArchive;

@@ -27,7 +27,7 @@ std::pair<PublicKey, SecretKey> MakeKeyPair(const std::array<unsigned char, 32>&
 // What the signed archive holds from ending.signedEnd on: the comment length field and the
 // signature comment. Whatever the archive held there before (an old comment, bytes after it)
 // is to be replaced by it.
-std::string SignedEnd(const SignedArchiveStream::Ending& ending, const SecretKey& key);
+std::string SignedEnd(const ArchiveStream::Ending& ending, const SecretKey& key);
 
 // `archive` signed for `versions`; nothing when it has no end record or the versions are not
 // 13 digits.

@@ -25,11 +25,13 @@ std::string Archive() {
 // Streams `archive` through a check in pieces of `piece` bytes.
 bool Verifies(const std::string& archive, std::string_view versions = kVersions,
               bool concurrently = false, std::size_t piece = 4096) {
-  SignedArchiveStream stream(versions, concurrently);
+  ArchiveStream stream(concurrently ? ArchiveStream::Hashing::kConcurrently
+                                    : ArchiveStream::Hashing::kHere,
+                       versions);
   for (std::size_t at = 0; at < archive.size(); at += piece) {
     stream.Append(std::string_view(archive).substr(at, piece));
   }
-  const std::optional<SignedArchiveStream::Ending> ending = stream.Finish();
+  const std::optional<ArchiveStream::Ending> ending = stream.Finish();
   return ending && VerifyEnding(*ending, test::TestPublicKey());
 }
 

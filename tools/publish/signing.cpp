@@ -74,15 +74,20 @@ PublicKey ParsePublicKey(const std::string& text) {
 void SignArchiveFile(const fs::path& path, const std::string& versions, const SecretKey& key) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());
-  SignedArchiveStream stream(versions, false);
-  std::vector<char> block(kReadBlock);
-  while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0) {
-    stream.Append(std::string_view(block.data(), static_cast<std::size_t>(in.gcount())));
+  ArchiveStream stream(ArchiveStream::Hashing::kHere, versions);
+  for (;;) {
+    StreamTail::Block block(kReadBlock);
+    in.read(block.data(), static_cast<std::streamsize>(block.size()));
+    if (in.gcount() <= 0) break;
+    block.resize(static_cast<std::size_t>(in.gcount()));
+    stream.Append(std::move(block));
   }
   if (in.bad()) throw std::runtime_error("cannot read " + path.string());
   in.close();
-  const std::optional<SignedArchiveStream::Ending> ending = stream.Finish();
-  if (!ending) throw std::runtime_error(path.string() + " is no zip archive");
+  const std::optional<ArchiveStream::Ending> ending = stream.Finish();
+  if (!ending || ending->statement.empty()) {
+    throw std::runtime_error(path.string() + " is no zip archive");
+  }
   // The new end goes over the old one, and the file ends with it.
   const std::string end = SignedEnd(*ending, key);
   {
