@@ -28,7 +28,7 @@ NATIVE_PACKAGES=(
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev zlib1g-dev libminizip-dev libsodium-dev
-  nginx-light python3 zip unzip curl procps file time locales
+  nginx-light python3 python3-cryptography zip unzip curl procps file time locales
   gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386
   dpkg-dev autoconf automake libtool
