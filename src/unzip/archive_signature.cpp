@@ -37,16 +37,18 @@ std::string EncodeBase64(const unsigned char* bytes, std::size_t size) {
   return text;
 }
 
-std::optional<PublicKey> DecodePublicKey(std::string_view base64) {
-  if (!SodiumReady() || base64.empty()) return std::nullopt;
-  PublicKey key;
+bool DecodeBase64(std::string_view text, unsigned char* out, std::size_t size) {
   std::size_t length = 0;
   const char* end = nullptr;
-  if (sodium_base642bin(key.bytes.data(), key.bytes.size(), base64.data(), base64.size(), nullptr,
-                        &length, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
-      length != key.bytes.size() || end != base64.data() + base64.size()) {
-    return std::nullopt;
-  }
+  return SodiumReady() && !text.empty() &&
+         sodium_base642bin(out, size, text.data(), text.size(), nullptr, &length, &end,
+                           sodium_base64_VARIANT_ORIGINAL) == 0 &&
+         length == size && end == text.data() + text.size() && EncodeBase64(out, size) == text;
+}
+
+std::optional<PublicKey> DecodePublicKey(std::string_view base64) {
+  PublicKey key;
+  if (!DecodeBase64(base64, key.bytes.data(), key.bytes.size())) return std::nullopt;
   return key;
 }
 
@@ -175,16 +177,8 @@ bool VerifyEnding(const ArchiveStream::Ending& ending, const PublicKey& key) {
       comment.substr(0, kSignatureCommentHead.size()) != kSignatureCommentHead) {
     return false;
   }
-  const std::string_view encoded = comment.substr(kSignatureCommentHead.size());
   unsigned char signature[kSignatureSize];
-  std::size_t length = 0;
-  const char* end = nullptr;
-  if (sodium_base642bin(signature, sizeof signature, encoded.data(), encoded.size(), nullptr,
-                        &length, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
-      length != sizeof signature || end != encoded.data() + encoded.size() ||
-      // Decoders pass over bits that the last characters do not use; none may differ, so that
-      // no byte of a signed archive can change.
-      EncodeBase64(signature, sizeof signature) != encoded) {
+  if (!DecodeBase64(comment.substr(kSignatureCommentHead.size()), signature, sizeof signature)) {
     return false;
   }
   return crypto_sign_verify_detached(

@@ -38,6 +38,11 @@ struct PublicKey {
 // Standard base64 with padding.
 std::string EncodeBase64(const unsigned char* bytes, std::size_t size);
 
+// Decodes `text` into exactly `size` bytes at `out`: true only for text that EncodeBase64 would
+// write for them. Decoders pass over bits that the last characters do not use; here none may
+// differ, so that no byte of a signed archive can change and still pass.
+bool DecodeBase64(std::string_view text, unsigned char* out, std::size_t size);
+
 // The key of 32 bytes that `base64` (standard alphabet, with padding) spells; nothing for any
 // other text.
 std::optional<PublicKey> DecodePublicKey(std::string_view base64);

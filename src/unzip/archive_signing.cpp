@@ -5,15 +5,8 @@
 namespace tarvo {
 
 std::optional<SecretKey> DecodeSecretKey(std::string_view base64) {
-  if (sodium_init() < 0 || base64.empty()) return std::nullopt;
   SecretKey key;
-  std::size_t length = 0;
-  const char* end = nullptr;
-  if (sodium_base642bin(key.bytes.data(), key.bytes.size(), base64.data(), base64.size(), nullptr,
-                        &length, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
-      length != key.bytes.size() || end != base64.data() + base64.size()) {
-    return std::nullopt;
-  }
+  if (!DecodeBase64(base64, key.bytes.data(), key.bytes.size())) return std::nullopt;
   return key;
 }
 
