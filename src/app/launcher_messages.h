@@ -5,8 +5,8 @@
 
 namespace tarvo {
 
-// Posted by every download worker when it ends, stored or not; both parameters 0. The first
-// one to arrive ends the launcher.
+// Posted once for every download when it ends: wParam 1 when it stored its archive, 0 when not;
+// lParam 0. The launcher ends on the first with 1, or once every download has ended.
 inline constexpr UINT WM_DOWNLOAD_FINISHED = WM_USER + 4000;
 
 }  // namespace tarvo

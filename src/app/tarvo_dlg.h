@@ -1,9 +1,9 @@
 #pragma once
 // The launcher dialog: never seen, its initialisation runs the whole start-up sequence.
 
-#include "app/launcher_messages.h"
 #include <optional>
 
+#include "app/launcher_messages.h"
 #include "net/download_queue.h"
 #include "platform/framework.h"
 
