@@ -290,6 +290,25 @@ TEST_F(NetTest, AnEmptyUrlStartsNoWorkerAndNoMessageFollows) {
   EXPECT_EQ(PartFiles(dir_.path()), std::vector<std::string>{});
 }
 
+// A server that sends a byte at a time: the watcher gives the transfer up once it stays below
+// its rate for a window, and reports its end at once, however long the worker's read blocks.
+// (The launcher's rate is 60 KiB a minute; here 60 KiB a second.)
+TEST_F(NetTest, ATrickleIsGivenUpAndItsEndReportedWhateverTheReadDoes) {
+  test::PublishedFile file(servers_.docroot, test::PatternArchive(5000));
+  const fs::path destination = dir_.path() / "0000100000003.zip";
+  const TransferLimits limits{std::chrono::milliseconds(0), std::chrono::seconds(1), 60 * 1024};
+  const auto began = std::chrono::steady_clock::now();
+  CompletionCounter counter(1, [&] {
+    StartDownload({Text(servers_.FaultsUrl(file.name(), "trickle=300")),
+                   test::CoreText(destination), limits},
+                  &CreateThread);
+  });
+  EXPECT_EQ(counter.Run(), kNotStored);
+  EXPECT_FALSE(counter.gave_up());
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(30));
+  EXPECT_FALSE(fs::exists(destination));
+}
+
 TEST_F(NetTest, AWorkerThatCannotStartPostsItsMessageAtOnce) {
   test::PublishedFile file(servers_.docroot, test::PatternArchive(1000));
   const fs::path destination = dir_.path() / "a.zip";
