@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <initializer_list>
 #include <random>
 #include <string>
@@ -13,7 +14,9 @@
 #include "support/reference_planner.h"
 #include "support/test_servers.h"
 #include "support/test_support.h"
+#include "net/download_queue.h"
 #include "update/ansi_page_text.h"
+#include "update/launcher_planner.h"
 #include "update/plan_downloads.h"
 #include "update/run_update_check.h"
 
@@ -363,6 +366,63 @@ TEST_F(UpdateCheckTest, GivesUpAtItsDeadlineWhateverTheServerDoes) {
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(20));
     EXPECT_TRUE(planner.downloads.empty());
   }
+}
+
+}  // namespace
+}  // namespace tarvo
+
+namespace tarvo {
+namespace {
+
+// Records the downloads it is asked to start.
+struct StartedDownloads {
+  std::vector<std::u16string> destinations;
+  DownloadQueue::Start Start() {
+    return [this](const std::u16string&, const std::u16string& destination) {
+      destinations.push_back(destination);
+    };
+  }
+};
+
+TEST(DownloadQueue, RunsAFewAtOnceAndEndsOnceOneIsStoredOrAllEnded) {
+  StartedDownloads started;
+  DownloadQueue queue(started.Start(), 2);
+  for (const char16_t* name : {u"a.zip", u"b.zip", u"c.zip", u"d.zip"}) {
+    EXPECT_TRUE(queue.Add(u"http://h/x", name));
+  }
+  EXPECT_FALSE(queue.Add(u"http://h/y", u"A.ZIP")) << "one destination is fetched once";
+  EXPECT_FALSE(queue.Add(u"", u"e.zip"));
+  EXPECT_EQ(queue.planned(), 4u);
+  EXPECT_EQ(started.destinations, (std::vector<std::u16string>{u"a.zip", u"b.zip"}));
+  // One that stored nothing lets the next start.
+  EXPECT_FALSE(queue.Ended(false));
+  EXPECT_EQ(started.destinations.size(), 3u);
+  // One that stored its archive ends the launcher; nothing more starts.
+  EXPECT_TRUE(queue.Ended(true));
+  EXPECT_EQ(started.destinations.size(), 3u);
+
+  StartedDownloads failing;
+  DownloadQueue dead(failing.Start(), 2);
+  dead.Add(u"http://h/x", u"a.zip");
+  dead.Add(u"http://h/x", u"b.zip");
+  dead.Add(u"http://h/x", u"c.zip");
+  EXPECT_FALSE(dead.Ended(false));
+  EXPECT_FALSE(dead.Ended(false));
+  EXPECT_TRUE(dead.Ended(false)) << "every one ended without storing";
+}
+
+// An archive stored by an earlier start and still waiting to be installed is not fetched again.
+TEST(LauncherPlanner, DeclinesAnArchiveThatIsStillPending) {
+  test::TempDir dir;
+  const std::u16string directory = test::CoreText(dir.path()) + u"\\";
+  StartedDownloads started;
+  DownloadQueue queue(started.Start(), 4);
+  LauncherPlanner planner(queue, directory);
+  EXPECT_TRUE(planner.StartDownload(u"http://h/3", directory + u"UpdateZip\\0000100000003.zip"));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "UpdateZip")) << "made for it";
+  test::WriteFile(dir.path() / "UpdateZip" / "0000100000004.zip", "kept for the next start");
+  EXPECT_FALSE(planner.StartDownload(u"http://h/4", directory + u"UpdateZip\\0000100000004.zip"));
+  EXPECT_EQ(started.destinations.size(), 1u);
 }
 
 }  // namespace
