@@ -84,16 +84,36 @@ install_packages() {
   missing=$(missing_packages)
   # Source packages are fetched only to build the MinGW dependencies.
   if mingw_deps_missing; then add_source_entries; fi
+  local incomplete=""
   if [ -n "$missing" ] || [ -n "${NEED_UPDATE:-}" ] || mingw_deps_missing; then
     say "updating package lists"
     # A mirror caught mid-sync fails one index; the packages may still be found in the others.
-    as_root apt-get update -qq || say "some package lists could not be updated; going on"
+    if ! as_root apt-get update -qq; then
+      say "some package lists could not be updated; going on"
+      incomplete=1
+    fi
   fi
   missing=$(missing_packages)
-  if [ -n "$missing" ]; then
-    say "installing: $(echo $missing)"
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
+  [ -n "$missing" ] || return 0
+  say "installing: $(echo $missing)"
+  if as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+      $missing; then
+    return 0
   fi
+  [ -n "$incomplete" ] || exit 1
+  # Without the i386 index of the security suite, an i386 library cannot follow its amd64 twin
+  # to the security suite's version, and the two must be the same. Taken from the main suites
+  # alone, both architectures get one version (the suites were brought up to date by the last
+  # point release).
+  say "retrying with the security suite set aside, as one of its indexes is missing"
+  local pin=/etc/apt/preferences.d/tarvo-setup-without-security
+  printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 100\n' >"$WORK_PIN"
+  as_root install -m 644 "$WORK_PIN" "$pin"
+  local status=0
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    $missing || status=$?
+  as_root rm -f "$pin"
+  return "$status"
 }
 
 # Fetches a Debian source package once and prints the directory it unpacked into.
@@ -187,6 +207,8 @@ build_mingw_libsodium() {
   touch "$MINGW_PREFIX/.complete-libsodium"
 }
 
+WORK_PIN=$(mktemp)
+trap 'rm -f "$WORK_PIN"' EXIT
 install_packages
 build_mingw_deps
 build_mingw_libsodium
