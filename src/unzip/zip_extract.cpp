@@ -159,14 +159,13 @@ ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view
     return ZIP_ERR_FILE;
   }
 
-  if (!GoToZipItem(reader, index)) return ZIP_ERR_CORRUPT;
   if (!reader.entry) reader.entry = std::make_unique<ZipItemStream>();
   if (!reader.outputBuffer) {
     reader.outputBuffer = std::make_unique<std::uint8_t[]>(kZipOutputBufferSize);
   }
   // The item is opened before anything is written, so that an item that cannot be read at all
   // (a wrong password included) leaves nothing behind.
-  const int opened = reader.entry->Open(reader.archive);
+  const int opened = reader.entry->Open(reader.file, reader.cachedData);
   if (opened != 0) {
     reader.entry->Close();
     return opened == ZipItemStream::kPasswordFailure ? ZIP_ERR_PASSWORD : ZIP_ERR_DATA;
