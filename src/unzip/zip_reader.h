@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "unzip/create_directory_chain.h"
 #include "unzip/zip_archive.h"
 #include "unzip/zip_archive_file.h"
 #include "unzip/zip_item_stream.h"
@@ -55,6 +56,8 @@ struct ZipReader {
   bool holding = false;
   std::vector<HeldItem> held;
   std::vector<std::u16string> heldFolders;
+  // Folders found or made for earlier items; forgotten when held folders are removed.
+  KnownFolders folders;
   // The first index whose record could not be reached. Records are found one after the other,
   // so nothing from there on can be: asking again fails at once instead of stepping through
   // every record before it each time.
