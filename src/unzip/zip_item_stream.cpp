@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "unzip/zip_crc32.h"
+
 namespace tarvo {
 
 namespace {
@@ -130,7 +132,7 @@ int ZipItemStream::Read(std::uint8_t* buffer, std::uint32_t size, bool* end) {
       return status == Z_BUF_ERROR ? Z_DATA_ERROR : status;
     }
   }
-  m_crc = crc32(m_crc, buffer, delivered);
+  m_crc = ZipCrc32(m_crc, buffer, delivered);
   m_left -= delivered;
   *end = m_left == 0 || m_streamEnded;
   return static_cast<int>(delivered);
