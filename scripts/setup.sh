@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything Tarvo's builds and tests need on a Debian machine, as root:
-# the native toolchain and libraries, nginx, Info-ZIP, MinGW-w64 for i686, Wine with its
-# 32-bit part, osslsigncode, and static MinGW builds of zlib, minizip, GoogleTest and
-# libsodium under $TARVO_DEPS.
+# the native toolchain and libraries, nginx, Info-ZIP, bsdtar (for the installation benchmark),
+# MinGW-w64 for i686, Wine with its 32-bit part, osslsigncode, and static MinGW builds of zlib,
+# minizip, GoogleTest and libsodium under $TARVO_DEPS.
 # Safe to run again; when everything is present it only checks and returns.
 set -euo pipefail
 
@@ -28,7 +28,7 @@ NATIVE_PACKAGES=(
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev zlib1g-dev libminizip-dev libsodium-dev
-  nginx-light python3 zip unzip curl procps file time locales
+  nginx-light python3 zip unzip libarchive-tools curl procps file time locales
   gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386
   dpkg-dev autoconf automake libtool
