@@ -28,11 +28,12 @@ NATIVE_PACKAGES=(
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev zlib1g-dev libminizip-dev libsodium-dev
-  nginx-light python3 zip unzip libarchive-tools curl procps file time locales
+  nginx-light python3 zip unzip curl procps file time locales
   gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386
   dpkg-dev autoconf automake libtool
   osslsigncode openssl
+  libarchive-tools
 )
 
 # Each group of MinGW libraries has its own marker, written once the group is installed, so
