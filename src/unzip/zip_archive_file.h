@@ -56,11 +56,13 @@ class ZipArchiveFile {
 
   CArchiveFile m_file;
   std::uint64_t m_size = 0;
-  // minizip's position in the file, and whether its last read failed.
+  // minizip's position in the file, and whether a read of it failed.
   std::uint64_t m_position = 0;
   bool m_failed = false;
-  // Bytes of the file from m_bufferStart on, m_bufferLength of them: what the last refill
-  // read, so that nothing is served that the file did not hold a moment ago.
+  // Bytes of the file from m_bufferStart on, m_bufferLength of them: what the last refill read.
+  // One small window, refilled where a read falls outside it: a header is read in one system
+  // call, and bytes are never served long after they were read (a record not read from the
+  // archive for a while is read from it again).
   std::unique_ptr<std::uint8_t[]> m_buffer;
   std::uint64_t m_bufferStart = 0;
   std::uint32_t m_bufferLength = 0;

@@ -93,10 +93,10 @@ static_assert(kOver64 == 0x163CD6124 && kBarrett == 0x1F7011641);
 [[gnu::target("pclmul,sse4.1")]] std::uint32_t FoldCrc32(std::uint32_t crc,
                                                          const std::uint8_t* data,
                                                          std::size_t size) {
-  const __m128i over512 = _mm_set_epi64x(static_cast<long long>(kOver512Low),
-                                         static_cast<long long>(kOver512High));
-  const __m128i over128 = _mm_set_epi64x(static_cast<long long>(kOver128Low),
-                                         static_cast<long long>(kOver128High));
+  const __m128i over512 =
+      _mm_set_epi64x(static_cast<long long>(kOver512Low), static_cast<long long>(kOver512High));
+  const __m128i over128 =
+      _mm_set_epi64x(static_cast<long long>(kOver128Low), static_cast<long long>(kOver128High));
   __m128i lane0 = _mm_xor_si128(Load(data), _mm_cvtsi32_si128(static_cast<int>(crc)));
   __m128i lane1 = Load(data + 16);
   __m128i lane2 = Load(data + 32);
@@ -120,8 +120,7 @@ static_assert(kOver64 == 0x163CD6124 && kBarrett == 0x1F7011641);
   x = _mm_xor_si128(_mm_srli_si128(x, 8), _mm_clmulepi64_si128(x, over128, 0x10));
   x = _mm_xor_si128(_mm_srli_si128(x, 4),
                     _mm_clmulepi64_si128(_mm_and_si128(x, low32),
-                                         _mm_set_epi64x(0, static_cast<long long>(kOver64)),
-                                         0x00));
+                                         _mm_set_epi64x(0, static_cast<long long>(kOver64)), 0x00));
   const __m128i barrett = _mm_set_epi64x(static_cast<long long>(kBarrett),
                                          static_cast<long long>(kReflectedPolynomial));
   __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x, low32), barrett, 0x10);

@@ -510,7 +510,9 @@ TEST(ZipExtract, ItemsLargerThanTheirBlocksArriveWhole) {
        {.name = "encrypted-deflated.bin", .data = noise, .password = ""},
        {.name = "encrypted-stored.bin", .data = noise, .method = 0, .flags = 8, .password = ""}},
       std::string(100000, 'P'))));
-  for (const auto& [name, result] : box.ExtractAll()) EXPECT_EQ(result, ZIP_OK) << Utf16ToUtf8(name);
+  for (const auto& [name, result] : box.ExtractAll()) {
+    EXPECT_EQ(result, ZIP_OK) << Utf16ToUtf8(name);
+  }
   for (const char* name : {"noise-deflated.bin", "noise-stored.bin", "encrypted-deflated.bin",
                            "encrypted-stored.bin"}) {
     EXPECT_TRUE(test::ReadFile(box.root / name) == noise) << name;

@@ -45,8 +45,8 @@ bool CArchiveFile::ReadAt(std::uint64_t offset, void* buffer, DWORD size, DWORD*
   if (!m_impl) return false;
   auto* const bytes = static_cast<char*>(buffer);
   while (*read < size) {
-    const ssize_t n = pread(m_impl->fd, bytes + *read, size - *read,
-                            static_cast<off_t>(offset + *read));
+    const ssize_t n =
+        pread(m_impl->fd, bytes + *read, size - *read, static_cast<off_t>(offset + *read));
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;

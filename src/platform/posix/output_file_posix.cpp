@@ -52,8 +52,7 @@ bool COutputFile::Create(const char16_t* path, DWORD attributes, const char16_t*
     struct stat st {};
     // Windows refuses to replace a read-only file even for an administrator; so does this,
     // where root could otherwise write over it.
-    if (stat(native.c_str(), &st) == 0 &&
-        (S_ISDIR(st.st_mode) || (st.st_mode & S_IWUSR) == 0)) {
+    if (stat(native.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (st.st_mode & S_IWUSR) == 0)) {
       SetLastErrorFromErrno(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
       return false;
     }
