@@ -30,18 +30,20 @@ std::uint32_t Saturated32(std::uint64_t value) {
       std::min<std::uint64_t>(value, std::numeric_limits<std::uint32_t>::max()));
 }
 
-// Reads the local extra field of the current entry. minizip checks the local header against
-// the record on opening; its own reading of the extra field misses the field in an archive
-// with data in front of it, so the field is read here, just before the data it precedes.
-ZipResult ReadLocalExtraField(ZipReader& reader, std::vector<std::uint8_t>* extra) {
+// Reads the local extra field of the current entry, and where its data starts. minizip checks
+// the local header against the record on opening; its own reading of the extra field misses
+// the field in an archive with data in front of it, so the field is read here, just before the
+// data it precedes.
+ZipResult ReadLocalHeader(ZipReader& reader, std::vector<std::uint8_t>* extra,
+                          std::uint64_t* dataStart) {
   int method = 0, level = 0;
   if (unzOpenCurrentFile2(reader.archive, &method, &level, 1) != UNZ_OK) return ZIP_ERR_CORRUPT;
   const int length = unzGetLocalExtrafield(reader.archive, nullptr, 0);
-  const ZPOS64_T dataStart = unzGetCurrentFileZStreamPos64(reader.archive);
-  bool complete = length >= 0 && dataStart >= static_cast<ZPOS64_T>(length);
+  *dataStart = unzGetCurrentFileZStreamPos64(reader.archive);
+  bool complete = length >= 0 && *dataStart >= static_cast<ZPOS64_T>(length);
   if (complete) {
     extra->resize(static_cast<std::size_t>(length));
-    complete = reader.file.ReadAt(dataStart - static_cast<ZPOS64_T>(length), extra->data(),
+    complete = reader.file.ReadAt(*dataStart - static_cast<ZPOS64_T>(length), extra->data(),
                                   static_cast<std::uint32_t>(length));
   }
   unzCloseCurrentFile(reader.archive);
@@ -109,7 +111,8 @@ ZipResult ReadZipItem(ZipReader& reader, std::int32_t index, ZipItem* item) {
     return ZIP_ERR_CORRUPT;
   }
   std::vector<std::uint8_t> extra;
-  if (const ZipResult result = ReadLocalExtraField(reader, &extra); result != ZIP_OK) {
+  std::uint64_t dataStart = 0;
+  if (const ZipResult result = ReadLocalHeader(reader, &extra, &dataStart); result != ZIP_OK) {
     return result;
   }
   // A name that fills the buffer may have been cut by it.
@@ -135,8 +138,18 @@ ZipResult ReadZipItem(ZipReader& reader, std::int32_t index, ZipItem* item) {
   record.creationTime = times.creation;
   record.modificationTime = times.modification;
 
+  ZipItemData data;
+  data.offset = dataStart;
+  data.compressedSize = info.compressed_size;
+  data.uncompressedSize = info.uncompressed_size;
+  data.crc = static_cast<std::uint32_t>(info.crc);
+  data.dosDate = static_cast<std::uint32_t>(info.dosDate);
+  data.flags = static_cast<std::uint32_t>(info.flag);
+  data.deflated = info.compression_method == Z_DEFLATED;
+
   *item = record;
   reader.cachedItem = record;
+  reader.cachedData = data;
   reader.cachedIndex = index;
   return ZIP_OK;
 }

@@ -1,16 +1,22 @@
 #include "unzip/zip_archive_file.h"
 
-#include "platform/zip_file_functions.h"
+#include <algorithm>
+#include <cstring>
+#include <limits>
 
 namespace tarvo {
 
 namespace {
 
+// Bytes of the buffer that serves minizip: a record or a local header with its name fits, and
+// a refill reads little that is not used.
+constexpr std::uint32_t kBufferSize = 4096;
+
 ZipArchiveFile* Self(voidpf opaque) { return static_cast<ZipArchiveFile*>(opaque); }
 
 }  // namespace
 
-ZipArchiveFile::ZipArchiveFile() : m_platform{} { FillZipFileFunctions(&m_platform); }
+ZipArchiveFile::ZipArchiveFile() : m_buffer(std::make_unique<std::uint8_t[]>(kBufferSize)) {}
 
 zlib_filefunc64_def ZipArchiveFile::Functions() {
   zlib_filefunc64_def functions{};
@@ -30,61 +36,123 @@ bool ZipArchiveFile::Open(const char16_t* path) {
 }
 
 void ZipArchiveFile::Close() {
-  if (m_stream != nullptr) CloseCallback(this, m_stream);
+  if (m_file.IsOpen()) CloseCallback(this, this);
 }
 
-std::uint64_t ZipArchiveFile::Size() {
-  if (m_stream == nullptr ||
-      m_platform.zseek64_file(m_platform.opaque, m_stream, 0, ZLIB_FILEFUNC_SEEK_END) != 0) {
-    return 0;
-  }
-  const ZPOS64_T size = m_platform.ztell64_file(m_platform.opaque, m_stream);
-  return size == static_cast<ZPOS64_T>(-1) ? 0 : size;
-}
+std::uint64_t ZipArchiveFile::Size() { return m_file.IsOpen() ? m_size : 0; }
 
 bool ZipArchiveFile::ReadAt(std::uint64_t offset, void* buffer, std::uint32_t size) {
-  if (m_stream == nullptr) return false;
-  if (m_platform.zseek64_file(m_platform.opaque, m_stream, offset, ZLIB_FILEFUNC_SEEK_SET) != 0) {
-    return false;
+  return ReadBuffered(offset, static_cast<std::uint8_t*>(buffer), size) == size;
+}
+
+std::int64_t ZipArchiveFile::ReadBlock(std::uint64_t offset, void* buffer, std::uint32_t size) {
+  DWORD read = 0;
+  // An offset so far out that the read would pass the largest one has nothing to read.
+  size = static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(size, std::numeric_limits<std::uint64_t>::max() - offset));
+  if (!m_file.ReadAt(offset, buffer, size, &read)) return -1;
+  return read;
+}
+
+std::int64_t ZipArchiveFile::ReadBuffered(std::uint64_t offset, std::uint8_t* buffer,
+                                          std::uint32_t size) {
+  size = static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(size, std::numeric_limits<std::uint64_t>::max() - offset));
+  std::uint32_t done = 0;
+  bool ended = false;  // a refill of this call found the end of the file
+  while (done < size) {
+    const std::uint64_t at = offset + done;
+    if (at < m_bufferStart || at - m_bufferStart >= m_bufferLength) {
+      if (ended) break;
+      if (size - done >= kBufferSize) {
+        const std::int64_t n = ReadBlock(at, buffer + done, size - done);
+        return n < 0 ? -1 : done + n;
+      }
+      m_bufferLength = 0;
+      DWORD read = 0;
+      if (!m_file.ReadAt(at, m_buffer.get(), kBufferSize, &read)) return -1;
+      m_bufferStart = at;
+      m_bufferLength = read;
+      ended = read < kBufferSize;
+      if (read == 0) break;
+    }
+    const auto n = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(size - done, m_bufferLength - (at - m_bufferStart)));
+    std::memcpy(buffer + done, m_buffer.get() + (at - m_bufferStart), n);
+    done += n;
   }
-  return size == 0 || m_platform.zread_file(m_platform.opaque, m_stream, buffer, size) == size;
+  return done;
 }
 
 voidpf ZCALLBACK ZipArchiveFile::OpenCallback(voidpf opaque, const void* filename, int mode) {
   ZipArchiveFile* self = Self(opaque);
-  // One archive per object: minizip opens its file once.
-  if (self->m_stream != nullptr) return nullptr;
-  self->m_stream = self->m_platform.zopen64_file(self->m_platform.opaque, filename, mode);
-  return self->m_stream;
+  // One archive per object, read only: minizip opens its file once.
+  if (self->m_file.IsOpen() || filename == nullptr ||
+      (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ) {
+    return nullptr;
+  }
+  if (!self->m_file.Open(static_cast<const char16_t*>(filename)) ||
+      !self->m_file.GetSize(&self->m_size)) {
+    self->m_file.Close();
+    return nullptr;
+  }
+  self->m_position = 0;
+  self->m_failed = false;
+  self->m_bufferLength = 0;
+  return self;
 }
 
-uLong ZCALLBACK ZipArchiveFile::ReadCallback(voidpf opaque, voidpf stream, void* buffer,
-                                             uLong size) {
-  return Self(opaque)->m_platform.zread_file(Self(opaque)->m_platform.opaque, stream, buffer, size);
+uLong ZCALLBACK ZipArchiveFile::ReadCallback(voidpf opaque, voidpf, void* buffer, uLong size) {
+  ZipArchiveFile* self = Self(opaque);
+  const std::int64_t n = self->ReadBuffered(
+      self->m_position, static_cast<std::uint8_t*>(buffer),
+      static_cast<std::uint32_t>(std::min<uLong>(size, std::numeric_limits<std::uint32_t>::max())));
+  if (n < 0) {
+    self->m_failed = true;
+    return 0;
+  }
+  self->m_position += static_cast<std::uint64_t>(n);
+  return static_cast<uLong>(n);
 }
 
 uLong ZCALLBACK ZipArchiveFile::WriteCallback(voidpf, voidpf, const void*, uLong) {
   return 0;  // archives are only read
 }
 
-ZPOS64_T ZCALLBACK ZipArchiveFile::TellCallback(voidpf opaque, voidpf stream) {
-  return Self(opaque)->m_platform.ztell64_file(Self(opaque)->m_platform.opaque, stream);
+ZPOS64_T ZCALLBACK ZipArchiveFile::TellCallback(voidpf opaque, voidpf) {
+  return Self(opaque)->m_position;
 }
 
-long ZCALLBACK ZipArchiveFile::SeekCallback(voidpf opaque, voidpf stream, ZPOS64_T offset,
-                                            int origin) {
-  return Self(opaque)->m_platform.zseek64_file(Self(opaque)->m_platform.opaque, stream, offset,
-                                               origin);
-}
-
-int ZCALLBACK ZipArchiveFile::CloseCallback(voidpf opaque, voidpf stream) {
+long ZCALLBACK ZipArchiveFile::SeekCallback(voidpf opaque, voidpf, ZPOS64_T offset, int origin) {
   ZipArchiveFile* self = Self(opaque);
-  if (stream == self->m_stream) self->m_stream = nullptr;
-  return self->m_platform.zclose_file(self->m_platform.opaque, stream);
+  std::uint64_t base = 0;
+  switch (origin) {
+    case ZLIB_FILEFUNC_SEEK_SET:
+      break;
+    case ZLIB_FILEFUNC_SEEK_CUR:
+      base = self->m_position;
+      break;
+    case ZLIB_FILEFUNC_SEEK_END:
+      base = self->m_size;
+      break;
+    default:
+      return -1;
+  }
+  if (offset > std::numeric_limits<std::uint64_t>::max() - base) return -1;
+  // Like a seek of the system, one past the end succeeds; reading there finds nothing.
+  self->m_position = base + offset;
+  return 0;
 }
 
-int ZCALLBACK ZipArchiveFile::ErrorCallback(voidpf opaque, voidpf stream) {
-  return Self(opaque)->m_platform.zerror_file(Self(opaque)->m_platform.opaque, stream);
+int ZCALLBACK ZipArchiveFile::CloseCallback(voidpf opaque, voidpf) {
+  ZipArchiveFile* self = Self(opaque);
+  self->m_file.Close();
+  self->m_bufferLength = 0;
+  return 0;
+}
+
+int ZCALLBACK ZipArchiveFile::ErrorCallback(voidpf opaque, voidpf) {
+  return Self(opaque)->m_failed ? 1 : 0;
 }
 
 }  // namespace tarvo

@@ -59,7 +59,8 @@ ZipResult Classify(DWORD error, ZipResult otherwise) {
 
 // Removes a file whatever its attributes; nothing when there is none.
 void Discard(const std::u16string& path) {
-  if (!PathFileExistsW(path.c_str())) return;
+  if (DeleteFileW(path.c_str()) || GetLastError() != ERROR_ACCESS_DENIED) return;
+  // Windows deletes no read-only file.
   SetFileAttributesW(path.c_str(), 0);
   DeleteFileW(path.c_str());
 }
@@ -147,10 +148,12 @@ ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view
   }
   const DWORD folderError =
       CreateDirectoryChain(target.base.empty() ? nullptr : target.base.c_str(), target.folders,
-                           reader.holding ? &reader.heldFolders : nullptr);
+                           reader.holding ? &reader.heldFolders : nullptr, &reader.folders);
   if (directory) {
     const std::u16string folder = target.base + target.folders;
-    return PathFileExistsW(folder.c_str()) ? ZIP_OK : Classify(folderError, ZIP_OK);
+    return reader.folders.Contains(folder) || PathFileExistsW(folder.c_str())
+               ? ZIP_OK
+               : Classify(folderError, ZIP_OK);
   }
   // A directory or a read-only file in the item's place is kept; the archive cannot have it.
   const DWORD existing = GetFileAttributesW(target.file.c_str());
@@ -159,14 +162,13 @@ ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view
     return ZIP_ERR_FILE;
   }
 
-  if (!GoToZipItem(reader, index)) return ZIP_ERR_CORRUPT;
   if (!reader.entry) reader.entry = std::make_unique<ZipItemStream>();
   if (!reader.outputBuffer) {
     reader.outputBuffer = std::make_unique<std::uint8_t[]>(kZipOutputBufferSize);
   }
   // The item is opened before anything is written, so that an item that cannot be read at all
   // (a wrong password included) leaves nothing behind.
-  const int opened = reader.entry->Open(reader.archive);
+  const int opened = reader.entry->Open(reader.file, reader.cachedData);
   if (opened != 0) {
     reader.entry->Close();
     return opened == ZipItemStream::kPasswordFailure ? ZIP_ERR_PASSWORD : ZIP_ERR_DATA;
@@ -202,6 +204,8 @@ ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view
 }  // namespace
 
 void DiscardHeldItems(ZipReader& reader) {
+  // Folders of held items may go, and with them what was known of them.
+  reader.folders.Clear();
   try {
     for (const ZipReader::HeldItem& item : reader.held) Discard(item.temporary);
     // Inner folders first; one that holds something else stays.

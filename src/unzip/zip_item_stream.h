@@ -1,20 +1,32 @@
 #pragma once
-// Reading the data of one archive item: its compressed bytes come from minizip unchanged;
-// decryption (with the empty password), inflating and the CRC-32 happen here.
+// Reading the data of one archive item: its stored bytes are read from the archive file in
+// large blocks at their offset; decryption (with the empty password), inflating and the CRC-32
+// happen here.
 
-#include <minizip/unzip.h>
 #include <zlib.h>
 
 #include <cstdint>
 #include <memory>
 
+#include "unzip/zip_archive_file.h"
 #include "unzip/zip_crypto.h"
 
 namespace tarvo {
 
+// Where an item's data lies in the archive file, and what its record says of it.
+struct ZipItemData {
+  std::uint64_t offset = 0;          // of the first stored byte
+  std::uint64_t compressedSize = 0;  // stored bytes, an encryption header included
+  std::uint64_t uncompressedSize = 0;
+  std::uint32_t crc = 0;
+  std::uint32_t dosDate = 0;
+  std::uint32_t flags = 0;
+  bool deflated = false;  // else stored
+};
+
 class ZipItemStream {
  public:
-  // What Read and Open return on failure besides a negative zlib or minizip code.
+  // What Read and Open return on failure besides a negative zlib code.
   static constexpr int kPasswordFailure = -0x1000;
   static constexpr int kDataFailure = -0x5000;
 
@@ -30,25 +42,32 @@ class ZipItemStream {
   ZipItemStream& operator=(const ZipItemStream&) = delete;
   ~ZipItemStream();
 
-  // Opens the current entry of `archive` for reading, closing what was open. An encrypted
-  // entry's header is consumed and its check byte compared at once. Returns 0,
-  // kPasswordFailure, or another negative value when the entry cannot be opened or is
-  // neither stored nor deflated.
-  int Open(unzFile archive);
+  // Opens the item that `data` describes in `file`, which must stay open until Close, closing
+  // what was open. An encrypted item's header is read and its check byte compared at once.
+  // Returns 0, kPasswordFailure, or kDataFailure when the stored bytes would reach past the end
+  // of the file, the header cannot be read or inflating cannot start.
+  int Open(ZipArchiveFile& file, const ZipItemData& data);
 
   // Delivers up to `size` bytes, and at most the bytes left, filling `buffer` unless fewer are
-  // left. Returns how many were delivered or a negative value on failure (kPasswordFailure
-  // for a wrong check byte). `*end` is set by the read that delivers the last byte, the read
-  // at which the deflate stream ends, and a read with nothing left, which returns 0.
+  // left. Returns how many were delivered or a negative value on failure (the archive cannot
+  // be read, or the deflate stream is damaged or runs out of stored bytes before its end).
+  // `*end` is set by the read that delivers the last byte, the read at which the deflate stream
+  // ends, and a read with nothing left, which returns 0.
   int Read(std::uint8_t* buffer, std::uint32_t size, bool* end);
 
-  // Closes the entry and says how its reading ended. Nothing happens when none is open.
+  // Closes the item and says how its reading ended. Nothing happens when none is open.
   Verdict Close();
 
  private:
+  // Reads the next stored bytes, up to `size` and at most those left, into `buffer`, decrypted.
+  // Returns how many: fewer where the archive ends, 0 once none are left; -1 when the archive
+  // cannot be read.
+  std::int64_t ReadStored(std::uint8_t* buffer, std::uint32_t size);
   bool Refill();
 
-  unzFile m_archive = nullptr;
+  ZipArchiveFile* m_file = nullptr;  // null while no item is open
+  std::uint64_t m_position = 0;      // of the next stored byte in the file
+  std::uint64_t m_storedLeft = 0;
   bool m_deflated = false;
   bool m_encrypted = false;
   bool m_streamEnded = false;

@@ -9,14 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "unzip/create_directory_chain.h"
 #include "unzip/zip_archive.h"
 #include "unzip/zip_archive_file.h"
 #include "unzip/zip_item_stream.h"
 
 namespace tarvo {
 
-// Bytes of the buffer that extraction streams an item through.
-inline constexpr std::uint32_t kZipOutputBufferSize = 16384;
+// Bytes of the buffer that extraction streams an item through: what one write hands the
+// system, and what one read of stored data takes from the archive.
+inline constexpr std::uint32_t kZipOutputBufferSize = 256 * 1024;
 
 struct ZipReader {
   ZipReader() = default;
@@ -31,8 +33,10 @@ struct ZipReader {
   // Declared first: minizip reads through it until the archive is closed.
   ZipArchiveFile file;
   unzFile archive = nullptr;
-  // The last record ZipGetItem produced for an index of 0 or more; cachedIndex -1 when none.
+  // The last record ZipGetItem produced for an index of 0 or more, and where its data lies;
+  // cachedIndex -1 when none.
   ZipItem cachedItem{};
+  ZipItemData cachedData{};
   std::int32_t cachedIndex = -1;
   // Made by the first file extraction, kept until the archive is closed.
   std::unique_ptr<std::uint8_t[]> outputBuffer;
@@ -52,6 +56,8 @@ struct ZipReader {
   bool holding = false;
   std::vector<HeldItem> held;
   std::vector<std::u16string> heldFolders;
+  // Folders found or made for earlier items; forgotten when held folders are removed.
+  KnownFolders folders;
   // The first index whose record could not be reached. Records are found one after the other,
   // so nothing from there on can be: asking again fails at once instead of stepping through
   // every record before it each time.
@@ -67,8 +73,8 @@ bool GoToZipItem(ZipReader& reader, std::int32_t index);
 void DiscardHeldItems(ZipReader& reader);
 
 // Fills `item` with the record of item `index` (0 <= index < count) from the cache or from
-// the archive, and caches it. On failure `item` and the cache keep what they held. Returns
-// ZIP_OK, ZIP_ERR_CORRUPT or ZIP_ERR_READ.
+// the archive, and caches it with where its data lies (cachedData). On failure `item` and the
+// cache keep what they held. Returns ZIP_OK, ZIP_ERR_CORRUPT or ZIP_ERR_READ.
 ZipResult ReadZipItem(ZipReader& reader, std::int32_t index, ZipItem* item);
 
 }  // namespace tarvo

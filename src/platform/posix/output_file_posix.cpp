@@ -46,31 +46,35 @@ COutputFile::~COutputFile() = default;
 bool COutputFile::Create(const char16_t* path, DWORD attributes, const char16_t* permissionsOf) {
   Close();
   const std::string native = NativePath(path);
-  struct stat st {};
-  // Windows refuses to replace a read-only file even for an administrator; so does this, where
-  // root could otherwise write over it.
-  if (stat(native.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (st.st_mode & S_IWUSR) == 0)) {
-    SetLastErrorFromErrno(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
-    return false;
+  // As a rule nothing stands there yet, and the file is made at once.
+  int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == EEXIST) {
+    struct stat st {};
+    // Windows refuses to replace a read-only file even for an administrator; so does this,
+    // where root could otherwise write over it.
+    if (stat(native.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (st.st_mode & S_IWUSR) == 0)) {
+      SetLastErrorFromErrno(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
+      return false;
+    }
+    fd = open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   }
-  const int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) {
     SetLastErrorFromErrno(errno);
     return false;
   }
   m_impl = std::make_unique<Impl>();
   m_impl->fd = fd;
-  mode_t mode = 0;
-  struct stat replaced {};
-  if (permissionsOf != nullptr && stat(NativePath(permissionsOf).c_str(), &replaced) == 0 &&
-      S_ISREG(replaced.st_mode)) {
-    mode = replaced.st_mode & 07777;
-  } else if (fstat(fd, &st) == 0) {
-    mode = st.st_mode & 07777;
+  // The mode the file has, unless the file it replaces or the read-only attribute says
+  // otherwise.
+  const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  struct stat st {};
+  if (permissionsOf != nullptr && stat(NativePath(permissionsOf).c_str(), &st) == 0 &&
+      S_ISREG(st.st_mode)) {
+    // The descriptor keeps its write access whatever the mode; only later openers are refused.
+    fchmod(fd, readOnly ? st.st_mode & 07555 : st.st_mode & 07777);
+  } else if (readOnly && fstat(fd, &st) == 0) {
+    fchmod(fd, st.st_mode & 07555);
   }
-  // The descriptor keeps its write access whatever the mode; only later openers are refused.
-  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) mode &= 07555;
-  fchmod(fd, mode);
   return true;
 }
 

@@ -28,16 +28,20 @@ COutputFile::~COutputFile() = default;
 
 bool COutputFile::Create(const char16_t* path, DWORD attributes, const char16_t*) {
   Close();
-  // Windows refuses to replace a read-only file; Wine run by root would replace it.
-  const ::DWORD existing = ::GetFileAttributesW(Wide(path));
-  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) != 0) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return false;
-  }
   attributes &= FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                 FILE_ATTRIBUTE_ARCHIVE;
-  const HANDLE handle = CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
+  const ::DWORD flags = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+  // As a rule nothing stands there yet, and the file is made at once.
+  HANDLE handle = CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_EXISTS) {
+    // Windows refuses to replace a read-only file; Wine run by root would replace it.
+    const ::DWORD existing = ::GetFileAttributesW(Wide(path));
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) != 0) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return false;
+    }
+    handle = CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, flags, nullptr);
+  }
   if (handle == INVALID_HANDLE_VALUE) return false;
   m_impl = std::make_unique<Impl>();
   m_impl->handle = handle;

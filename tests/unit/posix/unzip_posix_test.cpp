@@ -49,6 +49,26 @@ TEST(PosixUnzip, TheCachedRecordIsServedWithoutReadingTheArchive) {
   EXPECT_TRUE(fs::is_directory(archive.dir.path() / "dir"));
 }
 
+// The archive loses the second half of an item's data, which spans several read blocks, while
+// it is open: what was written of the item goes, and the installed file stays.
+TEST(PosixUnzip, AnArchiveCutShortMidItemLeavesTheTargetAsItWas) {
+  std::string data(3 << 20, '\0');
+  std::uint32_t state = 7;
+  for (char& c : data) c = static_cast<char>((state = state * 1103515245 + 12345) >> 24);
+  for (const std::uint16_t method : {0, 8}) {
+    SCOPED_TRACE(method);
+    OpenArchive archive({{.name = "game.dat", .data = data, .method = method}});
+    const fs::path target = archive.dir.path() / "game.dat";
+    test::WriteFile(target, "installed");
+    ZipItem item{};
+    ASSERT_EQ(ZipGetItem(archive.zip, 0, &item), ZIP_OK);
+    fs::resize_file(archive.dir.path() / "a.zip", 3 << 19);
+    EXPECT_EQ(ZipExtractItem(archive.zip, 0, test::CoreText(target).c_str()), ZIP_ERR_DATA);
+    EXPECT_EQ(test::ReadFile(target), "installed");
+    EXPECT_FALSE(fs::exists(archive.dir.path() / "game.dat.tvnew"));
+  }
+}
+
 TEST(PosixUnzip, LinksBecomePlainFilesAndReadOnlyClearsEveryWriteBit) {
   OpenArchive archive(
       {{.name = "link", .data = "/etc/passwd", .externalAttributes = 0xA1FF0000},
