@@ -40,11 +40,7 @@ CTarvoDlg::CTarvoDlg()
     : CDialog(IDD_TARVO_DIALOG, nullptr),
       m_hIcon(LoadIconW(IDR_MAINFRAME)),
       m_publicKey(LauncherPublicKey()),
-      m_downloads(
-          [key = m_publicKey](const std::u16string& url, const std::u16string& destination) {
-            StartDownload(DownloadRequest{url, destination, kDownloadLimits, key}, &CreateThread);
-          },
-          kMaxTransfers) {}
+      m_downloads(m_publicKey) {}
 
 CTarvoDlg::~CTarvoDlg() = default;
 

@@ -3,9 +3,6 @@
 #include <chrono>
 #include <future>
 
-#include "common/decimal.h"
-#include "common/utf.h"
-#include "install/archive_name.h"
 #include "platform/files.h"
 #include "unzip/system_failure.h"
 #include "unzip/zip_archive.h"
@@ -92,9 +89,9 @@ ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
   }
   std::optional<Authenticity> authenticity;
   if (key) {
-    const std::u16string title = FileTitleFromPath(archivePath);
-    if (!StartsWithDigits(title, kSignedVersionsSize)) return ArchiveInstall::kNotAuthentic;
-    authenticity.emplace(archivePath, *key, Utf16ToUtf8(title.substr(0, kSignedVersionsSize)));
+    const std::string versions = SignedVersionsOfFile(archivePath);
+    if (versions.empty()) return ArchiveInstall::kNotAuthentic;
+    authenticity.emplace(archivePath, *key, versions);
   }
   const CurrentDirectory restored;
   // The zip reader takes the current directory at opening as the root it extracts under; an

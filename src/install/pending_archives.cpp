@@ -45,9 +45,7 @@ void InstallPendingArchives(const std::u16string& programDirectory,
   const std::u16string configPath = programDirectory + u"Sys\\Config.ini";
   std::vector<std::u16string> names = search(folder + u"*.zip");
   // FAT32 and exFAT list names in the order they were made, not sorted as NTFS does.
-  std::sort(names.begin(), names.end(), [](const std::u16string& a, const std::u16string& b) {
-    return LessIgnoringAsciiCase(a, b);
-  });
+  std::sort(names.begin(), names.end(), LessIgnoringAsciiCase);
   for (const std::u16string& name : names) {
     const std::u16string path = folder + name;
     const ArchiveInstall installed = ExtractArchiveToProgramDir(path, programDirectory, key);
@@ -72,8 +70,8 @@ void DeletePendingArchives(const std::u16string& programDirectory,
     DeleteFileW((folder + name).c_str());
   }
   // Still in use, when the launcher it held runs on: then the next start deletes it.
-  const std::u16string aside = GetModulePath() + kZipAsideSuffix;
-  if (PathFileExistsW(aside.c_str())) DeleteFileW(aside.c_str());
+  const std::u16string launcher = GetModulePath();
+  if (!launcher.empty()) DeleteFileW((launcher + kZipAsideSuffix).c_str());
 }
 
 }  // namespace tarvo

@@ -6,10 +6,11 @@
 
 namespace tarvo {
 
-DownloadQueue::DownloadQueue()
+DownloadQueue::DownloadQueue(const std::optional<PublicKey>& publicKey)
     : DownloadQueue(
-          [](const std::u16string& url, const std::u16string& destination) {
-            StartDownload(url, destination);
+          [publicKey](const std::u16string& url, const std::u16string& destination) {
+            StartDownload(DownloadRequest{url, destination, kDownloadLimits, publicKey},
+                          &CreateThread);
           },
           kMaxTransfers) {}
 

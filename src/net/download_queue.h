@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -22,8 +23,9 @@ class DownloadQueue {
  public:
   using Start = std::function<void(const std::u16string& url, const std::u16string& destination)>;
 
-  // Downloads start with StartDownload.
-  DownloadQueue();
+  // Downloads start with StartDownload, within kDownloadLimits; with `publicKey`, an archive
+  // is stored only when it is signed with it.
+  explicit DownloadQueue(const std::optional<PublicKey>& publicKey);
   // `start` starts one download whose end is reported back later.
   DownloadQueue(Start start, std::size_t maxTransfers);
 

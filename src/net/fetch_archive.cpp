@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "common/decimal.h"
-#include "common/utf.h"
 #include "platform/files.h"
 #include "platform/internet.h"
 #include "unzip/zip_end_record.h"
@@ -57,7 +56,7 @@ std::u16string PartSuffix() {
 class PartialArchive {
  public:
   PartialArchive(const std::u16string& destination, const std::optional<PublicKey>& key)
-      : destination_(destination), key_(key), stream_(Hashing(key), VersionsOf(destination)) {
+      : destination_(destination), key_(key), stream_(Hashing(key), SignedVersionsOfFile(destination)) {
     block_.reserve(kWriteBlock + kReadPiece);
     for (int attempt = 0; attempt < kPartNameAttempts; ++attempt) {
       path_ = destination + u"." + PartSuffix() + u".part";
@@ -115,11 +114,6 @@ class PartialArchive {
  private:
   static ArchiveStream::Hashing Hashing(const std::optional<PublicKey>& key) {
     return key ? ArchiveStream::Hashing::kConcurrently : ArchiveStream::Hashing::kNone;
-  }
-  // The versions the archive is stored for: the 13 digits its name begins with.
-  static std::string VersionsOf(const std::u16string& destination) {
-    const std::u16string name = destination.substr(destination.find_last_of(u"\\/") + 1);
-    return Utf16ToUtf8(name.substr(0, kSignedVersionsSize));
   }
 
   // Writes the block and hands it on; the next block starts empty.

@@ -2,12 +2,15 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "common/decimal.h"
+#include "common/utf.h"
 #include "platform/files.h"
 
 namespace tarvo {
@@ -17,7 +20,6 @@ namespace {
 constexpr std::size_t kSignatureSize = crypto_sign_BYTES;
 // The end record's bytes before its comment length field, which the hash covers.
 constexpr std::size_t kSignedEndRecordBytes = 20;
-constexpr std::size_t kEndRecordSize = 22;
 // Blocks handed to the hashing thread that may wait for it.
 constexpr std::size_t kMaxWaitingBlocks = 8;
 // Bytes read at once when a file is checked.
@@ -29,6 +31,18 @@ bool SodiumReady() {
 }
 
 }  // namespace
+
+bool IsSignedVersions(std::string_view versions) {
+  return versions.size() == kSignedVersionsSize &&
+         std::all_of(versions.begin(), versions.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string SignedVersionsOfFile(std::u16string_view path) {
+  const std::size_t cut = path.find_last_of(u"\\/");
+  const std::u16string_view name = path.substr(cut == std::u16string_view::npos ? 0 : cut + 1);
+  if (!StartsWithDigits(name, kSignedVersionsSize)) return {};
+  return Utf16ToUtf8(name.substr(0, kSignedVersionsSize));
+}
 
 std::string EncodeBase64(const unsigned char* bytes, std::size_t size) {
   std::string text(sodium_base64_ENCODED_LEN(size, sodium_base64_VARIANT_ORIGINAL), '\0');
@@ -160,9 +174,9 @@ std::optional<ArchiveStream::Ending> ArchiveStream::Finish() {
   Ending ending;
   ending.record = *record;
   ending.signedEnd = record->position + kSignedEndRecordBytes;
-  ending.comment = tail.substr(at + kEndRecordSize, record->commentLength);
-  ending.commentReachesEnd = record->position + kEndRecordSize + record->commentLength == size;
-  if (m_hash && m_versions.size() == kSignedVersionsSize) {
+  ending.comment = tail.substr(at + kZipEndRecordSize, record->commentLength);
+  ending.commentReachesEnd = record->position + kZipEndRecordSize + record->commentLength == size;
+  if (m_hash && IsSignedVersions(m_versions)) {
     unsigned char hash[64];
     m_hash->Final(std::string_view(tail).substr(0, at + kSignedEndRecordBytes), hash);
     ending.statement = SignedStatement(m_versions, hash);

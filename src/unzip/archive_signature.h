@@ -31,6 +31,13 @@ inline constexpr std::size_t kSignatureCommentSize = kSignatureCommentHead.size(
 // The version digits a statement names.
 inline constexpr std::size_t kSignedVersionsSize = 13;
 
+// True when `versions` is 13 decimal digits, as a statement names them.
+bool IsSignedVersions(std::string_view versions);
+
+// The versions an archive file is published for: the 13 digits that the name at the end of
+// `path` begins with; empty when it does not begin with them.
+std::string SignedVersionsOfFile(std::u16string_view path);
+
 struct PublicKey {
   std::array<unsigned char, 32> bytes{};
 };

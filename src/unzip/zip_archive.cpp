@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "unzip/zip_end_record.h"
 #include "unzip/zip_item_attributes.h"
 #include "unzip/zip_item_name.h"
 #include "unzip/zip_item_times.h"
@@ -53,14 +54,13 @@ ZipResult ReadLocalHeader(ZipReader& reader, std::vector<std::uint8_t>* extra,
 // minizip takes an end record at the very start of a file for no end record at all. An archive
 // without items, as writers make it, is nothing but that record and its comment.
 bool IsEmptyArchive(ZipArchiveFile& file, const char16_t* path) {
-  constexpr std::uint32_t kEndRecordSize = 22;
-  std::uint8_t record[kEndRecordSize];
-  const bool read = file.Open(path) && file.ReadAt(0, record, kEndRecordSize);
+  std::uint8_t record[kZipEndRecordSize];
+  const bool read = file.Open(path) && file.ReadAt(0, record, kZipEndRecordSize);
   const std::uint64_t size = file.Size();
   file.Close();
   static constexpr std::uint8_t kEmpty[20] = {'P', 'K', 5, 6};  // disks, counts, sizes all 0
   return read && std::equal(kEmpty, kEmpty + 20, record) &&
-         size == kEndRecordSize + (record[20] | (record[21] << 8));
+         size == kZipEndRecordSize + (record[20] | (record[21] << 8));
 }
 
 }  // namespace

@@ -4,7 +4,6 @@ namespace tarvo {
 
 namespace {
 
-constexpr std::size_t kEndRecordSize = 22;
 constexpr std::size_t kZip64LocatorSize = 20;
 constexpr std::size_t kZip64EndRecordSize = 56;
 constexpr std::string_view kZip64LocatorSignature{"PK\x06\x07", 4};
@@ -47,9 +46,9 @@ bool ReadZip64(std::string_view tail, std::uint64_t tailStart, std::size_t end,
 }  // namespace
 
 std::optional<ZipEndRecord> FindZipEndRecord(std::string_view tail, std::uint64_t fileSize) {
-  if (tail.size() > fileSize || tail.size() < kEndRecordSize) return std::nullopt;
+  if (tail.size() > fileSize || tail.size() < kZipEndRecordSize) return std::nullopt;
   const std::uint64_t tailStart = fileSize - tail.size();
-  for (std::size_t at = tail.size() - kEndRecordSize + 1; at-- > 0;) {
+  for (std::size_t at = tail.size() - kZipEndRecordSize + 1; at-- > 0;) {
     if (tail.substr(at, 4) != kZipEndSignature) continue;
     // The nearest signature counts, as readers take it; a record that says otherwise than a
     // single-disk archive ends the search.

@@ -8,9 +8,11 @@
 
 namespace tarvo {
 
-// How many bytes at the end of a file can hold the end record (22 bytes and a comment of up to
-// 65535) and, in front of it, the zip64 locator (20 bytes) and zip64 end record (56 bytes).
-inline constexpr std::size_t kZipTailSize = 65535 + 22 + 20 + 56;
+// The end record without its comment.
+inline constexpr std::size_t kZipEndRecordSize = 22;
+// How many bytes at the end of a file can hold the end record (with a comment of up to 65535
+// bytes) and, in front of it, the zip64 locator (20 bytes) and zip64 end record (56 bytes).
+inline constexpr std::size_t kZipTailSize = 65535 + kZipEndRecordSize + 20 + 56;
 
 // The end record's signature, "PK\5\6", and the central directory's, "PK\1\2".
 inline constexpr std::string_view kZipEndSignature{"PK\x05\x06", 4};

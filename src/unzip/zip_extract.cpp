@@ -86,12 +86,10 @@ class TemporaryFile {
 };
 
 // The same file, as paths compare on Windows: either separator, ASCII letters in either case.
-bool SamePath(std::u16string a, std::u16string b) {
-  for (std::u16string* text : {&a, &b}) {
-    std::replace(text->begin(), text->end(), u'/', u'\\');
-    std::transform(text->begin(), text->end(), text->begin(), FoldAsciiCase);
-  }
-  return a == b;
+bool SamePath(std::u16string_view a, std::u16string_view b) {
+  const auto unit = [](char16_t c) { return FoldAsciiCase(c == u'/' ? u'\\' : c); };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [&unit](char16_t x, char16_t y) { return unit(x) == unit(y); });
 }
 
 bool IsRunningExecutable(const std::u16string& path) {

@@ -16,7 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kVersionDigits = 13;
 constexpr std::size_t kReadBlock = 1 << 20;
 
 std::string Trimmed(std::string text) {
@@ -24,11 +23,6 @@ std::string Trimmed(std::string text) {
   while (!text.empty() && blank(text.back())) text.pop_back();
   text.erase(text.begin(), std::find_if_not(text.begin(), text.end(), blank));
   return text;
-}
-
-bool IsVersionDigits(std::string_view text) {
-  return text.size() == kVersionDigits &&
-         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -111,9 +105,9 @@ int RunSign(const fs::path& keyFile, const std::vector<fs::path>& archives, std:
   }
   int status = 0;
   for (const fs::path& archive : archives) {
-    const std::string versions = archive.filename().string().substr(0, kVersionDigits);
+    const std::string versions = archive.filename().string().substr(0, kSignedVersionsSize);
     try {
-      if (!IsVersionDigits(versions)) {
+      if (!IsSignedVersions(versions)) {
         throw std::runtime_error(archive.string() +
                                  ": the name does not begin with the 13 digits of the versions "
                                  "it is published for");

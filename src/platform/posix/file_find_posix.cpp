@@ -78,10 +78,7 @@ BOOL CFileFind::FindFile(const char16_t* pattern, DWORD) {
       std::u16string name = CorePath(entry->d_name);
       if (MatchesWildcard(mask, name)) impl->names.push_back(std::move(name));
     }
-    std::sort(impl->names.begin(), impl->names.end(),
-              [](const std::u16string& a, const std::u16string& b) {
-                return LessIgnoringAsciiCase(a, b);
-              });
+    std::sort(impl->names.begin(), impl->names.end(), LessIgnoringAsciiCase);
   }
   if (impl->names.empty()) return FALSE;
   m_impl = std::move(impl);
