@@ -6,7 +6,6 @@
 
 int main() {
   const std::u16string client = tarvo::GetProgramDirectory() + u"Velmora.exe";
-  tarvo::ShellExecuteW(nullptr, u"open", client.c_str(), u"/Show", nullptr,
-                       tarvo::SW_SHOWNORMAL);
+  tarvo::ShellExecuteW(nullptr, u"open", client.c_str(), u"/Show", nullptr, tarvo::SW_SHOWNORMAL);
   return 0;
 }

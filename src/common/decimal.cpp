@@ -7,9 +7,7 @@ namespace tarvo {
 namespace {
 
 // The white space that wcstol skips in the "C" locale (iswspace).
-bool IsDecimalSpace(char16_t c) {
-  return c == u' ' || (c >= u'\t' && c <= u'\r');
-}
+bool IsDecimalSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
 }  // namespace
 
@@ -28,8 +26,10 @@ std::int32_t ParseDecimal(std::u16string_view text) {
     if (magnitude <= kCap) magnitude = magnitude * 10 + (text[i] - u'0');
   }
   std::int64_t value = negative ? -magnitude : magnitude;
-  if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
-  if (value < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
+  if (value > std::numeric_limits<std::int32_t>::max())
+    return std::numeric_limits<std::int32_t>::max();
+  if (value < std::numeric_limits<std::int32_t>::min())
+    return std::numeric_limits<std::int32_t>::min();
   return static_cast<std::int32_t>(value);
 }
 

@@ -84,8 +84,7 @@ ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
   // another program is tried again later, one that is not there any more counts as none.
   CFile held;
   if (!held.Open(archivePath.c_str(), CFile::modeRead | CFile::shareDenyWrite)) {
-    return IsSystemFailure(GetLastError()) ? ArchiveInstall::kMachineFailed
-                                           : ArchiveInstall::kDone;
+    return IsSystemFailure(GetLastError()) ? ArchiveInstall::kMachineFailed : ArchiveInstall::kDone;
   }
   std::optional<Authenticity> authenticity;
   if (key) {

@@ -36,10 +36,9 @@ constexpr int kPartNameAttempts = 16;
 std::u16string PartSuffix() {
   static std::atomic<std::uint64_t> counter{0};
   const int local = 0;
-  std::uint64_t x = static_cast<std::uint64_t>(
-                        std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                    (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^
-                    reinterpret_cast<std::uintptr_t>(&local);
+  std::uint64_t x =
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^ reinterpret_cast<std::uintptr_t>(&local);
   x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
   x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
   x ^= x >> 31;
@@ -56,7 +55,9 @@ std::u16string PartSuffix() {
 class PartialArchive {
  public:
   PartialArchive(const std::u16string& destination, const std::optional<PublicKey>& key)
-      : destination_(destination), key_(key), stream_(Hashing(key), SignedVersionsOfFile(destination)) {
+      : destination_(destination),
+        key_(key),
+        stream_(Hashing(key), SignedVersionsOfFile(destination)) {
     block_.reserve(kWriteBlock + kReadPiece);
     for (int attempt = 0; attempt < kPartNameAttempts; ++attempt) {
       path_ = destination + u"." + PartSuffix() + u".part";
@@ -141,7 +142,8 @@ bool ReceiveArchive(const DownloadRequest& request, TransferGuard& guard,
   session.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
   session.SetOption(INTERNET_OPTION_CONNECT_BACKOFF, kConnectBackoffMs);
   session.SetOption(INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
-  const std::unique_ptr<CHttpFile> file = session.OpenURL(request.url.c_str(), kContext, kOpenFlags);
+  const std::unique_ptr<CHttpFile> file =
+      session.OpenURL(request.url.c_str(), kContext, kOpenFlags);
   if (!file) return false;
 
   // Anything but "200" stores nothing; "407" too, as no proxy credentials are ever sent.

@@ -27,9 +27,9 @@ std::optional<std::uint32_t> UsableContentLength(std::u16string_view text);
 // attempt, no cache) and stores its body at request.destination when the status is exactly
 // "200", exactly the announced Content-Length arrived, and the body is a zip archive (its end
 // record found, and the central directory where the end record says) that, with
-// request.publicKey, is signed with that key for the versions of the destination's name. Bytes sent beyond the
-// announced length are never read. The body streams into a part file of its own beside the
-// destination, "<destination>.<8 hex digits>.part", made new, which replaces the destination
+// request.publicKey, is signed with that key for the versions of the destination's name. Bytes sent
+// beyond the announced length are never read. The body streams into a part file of its own beside
+// the destination, "<destination>.<8 hex digits>.part", made new, which replaces the destination
 // only once complete and checked; on every failure it is deleted and an existing destination
 // stays as it was. The guard hears of every byte received and decides, before anything is
 // stored, whether the transfer still counts. Never throws.

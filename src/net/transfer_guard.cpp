@@ -49,7 +49,8 @@ bool TransferGuard::Broken(Clock::time_point now) {
 TransferGuard::Verdict TransferGuard::Watch() {
   std::chrono::milliseconds tick{1000};
   for (const auto limit : {m_limits.deadline, m_limits.window}) {
-    if (limit.count() > 0) tick = std::min(tick, std::max(limit / 10, std::chrono::milliseconds(10)));
+    if (limit.count() > 0)
+      tick = std::min(tick, std::max(limit / 10, std::chrono::milliseconds(10)));
   }
   std::unique_lock<std::mutex> lock(m_mutex);
   for (;;) {

@@ -36,8 +36,8 @@ class TransferGuard {
 
   // Opens the session (`agent` and `context` as CInternetSession takes them); the limits count
   // from now. Throws CInternetException when no session can be opened.
-  static std::shared_ptr<TransferGuard> Make(const TransferLimits& limits,
-                                             const char16_t* agent, DWORD context);
+  static std::shared_ptr<TransferGuard> Make(const TransferLimits& limits, const char16_t* agent,
+                                             DWORD context);
   TransferGuard(const TransferGuard&) = delete;
   TransferGuard& operator=(const TransferGuard&) = delete;
   ~TransferGuard();

@@ -47,8 +47,7 @@ bool DispatchThroughMessageMap(const MessageMap* map, CWnd& target, UINT message
     for (std::size_t i = 0; i < map->count; ++i) {
       const MessageMapEntry& entry = map->entries[i];
       if (entry.message != message) continue;
-      if (message == WM_COMMAND &&
-          (entry.code != HIWORD(wParam) || entry.id != LOWORD(wParam))) {
+      if (message == WM_COMMAND && (entry.code != HIWORD(wParam) || entry.id != LOWORD(wParam))) {
         continue;
       }
       *result = entry.handler(target, wParam, lParam);
@@ -94,13 +93,13 @@ CWinApp::~CWinApp() {
 
 BOOL CWinApp::InitInstance() { return TRUE; }
 
-void CWinApp::SetRegistryKey(const char16_t* pszRegistryKey) {
-  m_pszRegistryKey = pszRegistryKey;
-}
+void CWinApp::SetRegistryKey(const char16_t* pszRegistryKey) { m_pszRegistryKey = pszRegistryKey; }
 
 CWinApp* AfxGetApp() { return g_app; }
 
-std::u16string AfxGetAppName() { return g_app != nullptr ? g_app->m_pszAppName : ExecutableTitle(); }
+std::u16string AfxGetAppName() {
+  return g_app != nullptr ? g_app->m_pszAppName : ExecutableTitle();
+}
 
 int AfxRunApplication() {
   CWinApp* app = AfxGetApp();

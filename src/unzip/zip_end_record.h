@@ -19,8 +19,8 @@ inline constexpr std::string_view kZipEndSignature{"PK\x05\x06", 4};
 inline constexpr std::string_view kZipDirectorySignature{"PK\x01\x02", 4};
 
 struct ZipEndRecord {
-  std::uint64_t position = 0;        // where the end record starts in the file
-  std::uint16_t commentLength = 0;   // as the record gives it
+  std::uint64_t position = 0;       // where the end record starts in the file
+  std::uint16_t commentLength = 0;  // as the record gives it
   std::uint64_t entries = 0;
   std::uint64_t directoryStart = 0;  // where the central directory starts in the file
   std::uint64_t directorySize = 0;

@@ -29,9 +29,10 @@ TEST_F(LauncherInstallFaults, AnUpdateCarryingTheLauncherReplacesIt) {
   const std::string launcher = install_.exe().filename().string();
   Record(1, 2);
   const std::string updated = test::ReadFile(install_.exe()) + "appended by update 3";
-  test::WriteFile(Pending("0000100000003.zip"),
-                  test::BuildZip({{.name = launcher, .data = updated, .externalAttributes = 0x81ED0000},
-                                  {.name = "data/three.txt", .data = "three"}}));
+  test::WriteFile(
+      Pending("0000100000003.zip"),
+      test::BuildZip({{.name = launcher, .data = updated, .externalAttributes = 0x81ED0000},
+                      {.name = "data/three.txt", .data = "three"}}));
 
   EXPECT_EQ(RunLauncher(), 0);
   EXPECT_TRUE(test::ReadFile(install_.exe()) == updated);
@@ -92,9 +93,10 @@ TEST_F(LauncherInstallFaults, ItemsNamedInCodePage936WithoutTheUtf8FlagKeepTheir
   const std::u16string name = folder + u"/\u8bf4\u660e.txt";
   if (!test::HasMultiByteCodePage(OemCodePageToUtf16(gbk) == name)) return;
   Record(1, 2);
-  test::WriteFile(Pending("0000100000003.zip"),
-                  test::BuildZip({{.name = gbk, .data = "translated", .versionMadeBy = 0x0014,
-                                   .externalAttributes = 0x20}}));
+  test::WriteFile(Pending("0000100000003.zip"), test::BuildZip({{.name = gbk,
+                                                                 .data = "translated",
+                                                                 .versionMadeBy = 0x0014,
+                                                                 .externalAttributes = 0x20}}));
   EXPECT_EQ(RunLauncher(), 0);
   EXPECT_EQ(test::ReadFile(install_.dir() / fs::path(folder) / fs::path(u"\u8bf4\u660e.txt")),
             "translated");

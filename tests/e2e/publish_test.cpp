@@ -141,9 +141,9 @@ TEST(PublishHelp, DescribesTheCommandLine) {
   test::TempDir dir;
   const ShellResult help = Shell(dir.path(), std::string(TARVO_PUBLISH_PATH) + " --help");
   EXPECT_EQ(help.status, 0);
-  for (const char* option : {"--site", "--url", "--first", "--second", "--archives", "--force",
-                             "--dry-run", "--check", "--sign-key", "--public-key", "keygen",
-                             "sign"}) {
+  for (const char* option :
+       {"--site", "--url", "--first", "--second", "--archives", "--force", "--dry-run", "--check",
+        "--sign-key", "--public-key", "keygen", "sign"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   const ShellResult wrong = Shell(dir.path(), std::string(TARVO_PUBLISH_PATH) + " --first");

@@ -112,8 +112,9 @@ TEST_F(LauncherFaults, OverlappingTransfersStoreExactlyThePublishedBytes) {
 // A cafe's network answers every request with its own page.
 TEST_F(LauncherFaults, ALoginPageIsNeverStoredAsAnUpdate) {
   Record(1, 2);
-  PublishBytes("0000100000003.zip", "<html><body><form action=\"/login\">Sign in to continue"
-                                    "</form></body></html>");
+  PublishBytes("0000100000003.zip",
+               "<html><body><form action=\"/login\">Sign in to continue"
+               "</form></body></html>");
   PublishList({{"0000100000003", ArchiveUrl("0000100000003.zip")}});
   EXPECT_EQ(RunLauncher(), 0);
   EXPECT_EQ(PendingFiles(install_.dir() / "UpdateZip"), std::vector<std::string>{});
@@ -127,8 +128,8 @@ TEST_F(LauncherFaults, NeverMoreThanFourTransfersAtOnce) {
   for (int second = 3; second < 13; ++second) {
     std::string versions = "00001000000";
     versions.append(second < 10 ? "0" : "").append(std::to_string(second));
-    entries.emplace_back(versions, servers_.FaultsUrl("missing.zip", "delay=700&status=404&group=" +
-                                                                         folder_));
+    entries.emplace_back(
+        versions, servers_.FaultsUrl("missing.zip", "delay=700&status=404&group=" + folder_));
   }
   PublishList(entries);
   // The launcher ends once every one of them has ended without storing.

@@ -32,8 +32,8 @@ int ReferencePlanDownloads(std::u16string_view page, DownloadPlanner& planner,
     for (std::size_t i = 0; i < 13 && digits; ++i) digits = entry[i] >= u'0' && entry[i] <= u'9';
     if (digits && ParseDecimal(first) == recordedFirst && ParseDecimal(second) > recordedSecond &&
         !url.empty() && url.size() <= kMaxArchiveUrlLength &&
-        planner.StartDownload(url, programDirectory + u"UpdateZip\\" + entry.substr(0, 13) +
-                                       u".zip")) {
+        planner.StartDownload(url,
+                              programDirectory + u"UpdateZip\\" + entry.substr(0, 13) + u".zip")) {
       started = 1;
     }
 

@@ -104,9 +104,8 @@ TEST(TarvoDlg, ACompletionPostedBeforeTheLoopRunsEndsItWhateverItsParameters) {
 
 TEST(TarvoDlg, TheCompletionHandlerAnswersZero) {
   LRESULT answer = -1;
-  ProbeDialog dialog([&](ProbeDialog& self) {
-    answer = self.SendMessage(WM_DOWNLOAD_FINISHED, 1, 2);
-  });
+  ProbeDialog dialog(
+      [&](ProbeDialog& self) { answer = self.SendMessage(WM_DOWNLOAD_FINISHED, 1, 2); });
   EXPECT_EQ(dialog.DoModal(), IDCANCEL);
   EXPECT_EQ(answer, 0);
 }

@@ -204,7 +204,9 @@ TEST_F(NetTest, AFailedDownloadStoresNothingAndLeavesAnOlderArchiveAlone) {
   std::string shifted = body;
   shifted[shifted.size() - 22 + 12] ^= 0x10;
   test::PublishedFile misplaced(servers_.docroot, shifted);
-  const auto faults = [&](const std::string& query) { return servers_.FaultsUrl(file.name(), query); };
+  const auto faults = [&](const std::string& query) {
+    return servers_.FaultsUrl(file.name(), query);
+  };
   const struct {
     const char* what;
     std::string url;
@@ -226,7 +228,8 @@ TEST_F(NetTest, AFailedDownloadStoresNothingAndLeavesAnOlderArchiveAlone) {
       {"not HTTP", FileUrl(servers_.docroot / file.name())},
       {"malformed URL", "http://[127.0.0.1/a.zip"},
       {"a login page instead of the archive", servers_.NginxUrl(login.name())},
-      {"a central directory elsewhere than the end record says", servers_.NginxUrl(misplaced.name())},
+      {"a central directory elsewhere than the end record says",
+       servers_.NginxUrl(misplaced.name())},
   };
   for (const auto& failure : cases) {
     SCOPED_TRACE(failure.what);
@@ -263,8 +266,7 @@ TEST_F(NetTest, TwoWorkersStartedTogetherEachPostTheirOwnMessageOnceTheirArchive
 
   CompletionCounter counter(2, [&] {
     StartDownload(Text(servers_.NginxUrl(first_file.name())), test::CoreText(first_destination));
-    StartDownload(Text(servers_.FaultsUrl(second_file.name())),
-                  test::CoreText(second_destination));
+    StartDownload(Text(servers_.FaultsUrl(second_file.name())), test::CoreText(second_destination));
   });
   // A worker posts only after its archive is in place.
   counter.on_message = [&](int arrived) { EXPECT_GE(complete(), arrived); };
@@ -299,9 +301,9 @@ TEST_F(NetTest, ATrickleIsGivenUpAndItsEndReportedWhateverTheReadDoes) {
   const TransferLimits limits{std::chrono::milliseconds(0), std::chrono::seconds(1), 60 * 1024};
   const auto began = std::chrono::steady_clock::now();
   CompletionCounter counter(1, [&] {
-    StartDownload({Text(servers_.FaultsUrl(file.name(), "trickle=300")),
-                   test::CoreText(destination), limits},
-                  &CreateThread);
+    StartDownload(
+        {Text(servers_.FaultsUrl(file.name(), "trickle=300")), test::CoreText(destination), limits},
+        &CreateThread);
   });
   EXPECT_EQ(counter.Run(), kNotStored);
   EXPECT_FALSE(counter.gave_up());

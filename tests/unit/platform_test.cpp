@@ -101,7 +101,8 @@ TEST(Files, OpeningAMissingFileThrowsTheFileKind) {
   test::TempDir dir;
   EXPECT_THROW(CFile(In(dir, u"missing").c_str(), CFile::modeRead), CFileException);
   CFile file;
-  EXPECT_FALSE(file.Open(In(dir, u"no\\such\\folder").c_str(), CFile::modeCreate | CFile::modeWrite));
+  EXPECT_FALSE(
+      file.Open(In(dir, u"no\\such\\folder").c_str(), CFile::modeCreate | CFile::modeWrite));
 }
 
 }  // namespace

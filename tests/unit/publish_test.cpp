@@ -647,11 +647,13 @@ TEST_F(PublishTool, CheckReportsMissingArchivesAndEntriesTheLauncherSkips) {
   EXPECT_TRUE(reported("line 7, entry 0000100000007: archive missing: " +
                        (site_ / "updates/0000100000007.zip").string()))
       << all;
-  EXPECT_TRUE(reported("line 9, entry 0000100000004: the same versions as line 4; players "
-                       "download only the first of them"))
+  EXPECT_TRUE(
+      reported("line 9, entry 0000100000004: the same versions as line 4; players "
+               "download only the first of them"))
       << all;
-  EXPECT_TRUE(reported("line 10, entry  000100000009: does not begin with 13 digits, so the "
-                       "launcher never downloads it"))
+  EXPECT_TRUE(
+      reported("line 10, entry  000100000009: does not begin with 13 digits, so the "
+               "launcher never downloads it"))
       << all;
   EXPECT_TRUE(reported("line 10, entry  000100000009: the archive URL holds white space")) << all;
   EXPECT_TRUE(reported("line 11, entry 0000100000010: no archive URL")) << all;
@@ -682,8 +684,8 @@ TEST_F(PublishTool, TheLauncherPlansExactlyThePublishedStepsItLacks) {
   fs::copy(next_, step4, fs::copy_options::recursive);
   Touch(step4 / "data/kept.pak", "kept, fixed");
   const std::vector<std::string> fourth = {
-      "--site", site_.string(), "--url", kBaseUrl, "--first", "1", "--second", "4",
-      next_.string(), step4.string()};
+      "--site", site_.string(), "--url", kBaseUrl,       "--first",
+      "1",      "--second",     "4",     next_.string(), step4.string()};
   const RunResult run = Run(fourth);
   ASSERT_EQ(run.status, 0) << run.err;
 
@@ -724,8 +726,7 @@ class PublishSigned : public PublishTool {
     std::string last = run.out.substr(0, run.out.size() - 1);
     return last.substr(last.rfind('\n') + 1);
   }
-  bool Verifies(const fs::path& archive, const std::string& publicKey,
-                std::string_view versions) {
+  bool Verifies(const fs::path& archive, const std::string& publicKey, std::string_view versions) {
     const std::optional<PublicKey> key = DecodePublicKey(publicKey);
     return key && VerifyArchiveFile(test::CoreText(archive).c_str(), *key, versions);
   }
@@ -776,8 +777,8 @@ TEST_F(PublishSigned, SignSignsArchivesOfOtherToolsNamedAfterTheirVersions) {
   const fs::path notZip = dir_.path() / "0000100000006.zip";
   test::WriteFile(notZip, "no archive");
 
-  const RunResult run = Run({"sign", "--sign-key", key_.string(), foreign.string(),
-                             unnamed.string(), notZip.string()});
+  const RunResult run = Run(
+      {"sign", "--sign-key", key_.string(), foreign.string(), unnamed.string(), notZip.string()});
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(Verifies(foreign, publicKey, "0000100000005"));
   EXPECT_NE(run.err.find("does not begin with the 13 digits"), std::string::npos) << run.err;
@@ -786,9 +787,9 @@ TEST_F(PublishSigned, SignSignsArchivesOfOtherToolsNamedAfterTheirVersions) {
   EXPECT_EQ(ReadFile(unnamed), test::BuildZip({{"a.txt", "five"}}));
 
   EXPECT_EQ(Run({"sign", foreign.string()}).status, 2);
-  EXPECT_EQ(Run({"sign", "--sign-key", (dir_.path() / "missing.key").string(), foreign.string()})
-                .status,
-            1);
+  EXPECT_EQ(
+      Run({"sign", "--sign-key", (dir_.path() / "missing.key").string(), foreign.string()}).status,
+      1);
 }
 
 }  // namespace

@@ -25,9 +25,9 @@ std::string Archive() {
 // Streams `archive` through a check in pieces of `piece` bytes.
 bool Verifies(const std::string& archive, std::string_view versions = kVersions,
               bool concurrently = false, std::size_t piece = 4096) {
-  ArchiveStream stream(concurrently ? ArchiveStream::Hashing::kConcurrently
-                                    : ArchiveStream::Hashing::kHere,
-                       versions);
+  ArchiveStream stream(
+      concurrently ? ArchiveStream::Hashing::kConcurrently : ArchiveStream::Hashing::kHere,
+      versions);
   for (std::size_t at = 0; at < archive.size(); at += piece) {
     stream.Append(std::string_view(archive).substr(at, piece));
   }
@@ -54,8 +54,8 @@ TEST(Signature, ASignedArchiveVerifiesAndStaysAnOrdinaryArchive) {
 
   test::TempDir dir;
   test::WriteFile(dir.path() / "a.zip", archive);
-  EXPECT_TRUE(VerifyArchiveFile(test::CoreText(dir.path() / "a.zip").c_str(),
-                                test::TestPublicKey(), kVersions));
+  EXPECT_TRUE(VerifyArchiveFile(test::CoreText(dir.path() / "a.zip").c_str(), test::TestPublicKey(),
+                                kVersions));
   const auto saved = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
   const ZipHandle zip = ZipOpenArchive(test::CoreText(dir.path() / "a.zip").c_str());
@@ -70,8 +70,7 @@ TEST(Signature, NothingElsePassesForSigned) {
   const std::string archive = Archive();
   const std::string good = test::Signed(archive, kVersions);
   EXPECT_FALSE(Verifies(archive)) << "unsigned";
-  EXPECT_FALSE(Verifies(test::Signed(archive, kVersions, test::OtherSecretKey())))
-      << "another key";
+  EXPECT_FALSE(Verifies(test::Signed(archive, kVersions, test::OtherSecretKey()))) << "another key";
   EXPECT_FALSE(Verifies(good, "0000100000004")) << "served under newer versions";
   EXPECT_FALSE(Verifies(good, "000010000003")) << "versions that are not 13 digits";
   EXPECT_FALSE(Verifies(good + "x")) << "a byte after the signature";
@@ -85,9 +84,9 @@ TEST(Signature, NothingElsePassesForSigned) {
   last = kBase64[kBase64.find(last) ^ 1];
   EXPECT_FALSE(Verifies(unusedBits)) << "a signature spelled otherwise";
   // One byte changed anywhere: data, central directory, end record, signature.
-  for (std::size_t at : {std::size_t{0}, std::size_t{100}, archive.size() / 2,
-                         archive.size() - 30, archive.size() - 22, archive.size() - 3,
-                         good.size() - 40, good.size() - 1}) {
+  for (std::size_t at :
+       {std::size_t{0}, std::size_t{100}, archive.size() / 2, archive.size() - 30,
+        archive.size() - 22, archive.size() - 3, good.size() - 40, good.size() - 1}) {
     std::string changed = good;
     changed[at] = static_cast<char>(changed[at] ^ 0x01);
     EXPECT_FALSE(Verifies(changed)) << "changed at " << at;

@@ -123,8 +123,8 @@ TEST(ZipItemName, NamesThatAreNotValidUtf8OrTooLongAreRefusedNotCut) {
     EXPECT_FALSE(DecodeZipItemName(std::string("a\0b", 3), flag, 259, &name));
   }
   // Marked as UTF-8, a name must be UTF-8.
-  for (const std::string& bad : {std::string("caf\xE9.txt"), std::string("\xC0\xAF"),
-                                 std::string("\xED\xA0\x80")}) {
+  for (const std::string& bad :
+       {std::string("caf\xE9.txt"), std::string("\xC0\xAF"), std::string("\xED\xA0\x80")}) {
     EXPECT_FALSE(DecodeZipItemName(bad, true, 259, &name));
   }
 }
@@ -597,7 +597,8 @@ TEST(ZipExtract, HeldItemsArePlacedTogetherOrLeaveNoTrace) {
     ASSERT_TRUE(box.Open(archive));
     const auto before = box.Tree();
     EXPECT_EQ(ZipHoldItems(box.zip, true), ZIP_OK);
-    for (const auto& [name, result] : box.ExtractAll()) EXPECT_EQ(result, ZIP_OK) << Utf16ToUtf8(name);
+    for (const auto& [name, result] : box.ExtractAll())
+      EXPECT_EQ(result, ZIP_OK) << Utf16ToUtf8(name);
     EXPECT_EQ(test::ReadFile(box.root / "readme.txt"), "installed");
     EXPECT_FALSE(fs::exists(box.root / "data" / "maps" / "a.map"));
     if (authentic) {

@@ -72,8 +72,7 @@ const std::u16string kUrl3 = u"http://updates.example/updates/0000100000003.zip"
 const std::u16string kUrlNext = u"http://updates.example/updates/0000200000001.zip";
 
 TEST(ArchiveNameForEntry, IsTheEntrysThirteenDigitsWhenItHasThem) {
-  EXPECT_EQ(ArchiveNameForEntry(u"0000100000003http://h/patch3.zip?sig=a/b"),
-            u"0000100000003.zip");
+  EXPECT_EQ(ArchiveNameForEntry(u"0000100000003http://h/patch3.zip?sig=a/b"), u"0000100000003.zip");
   EXPECT_EQ(ArchiveNameForEntry(u"0000100000003"), u"0000100000003.zip");
   for (std::u16string_view entry : {u"000010000000", u"-000100000003x", u"+000100000003x",
                                     u" 000100000003x", u"00001-0000003x", u"0000100000３x"}) {
@@ -192,10 +191,10 @@ TEST(PlanDownloads, NamesTheArchiveAfterTheEntryWhateverTheUrlCallsIt) {
 
 TEST(PlanDownloads, SkipsAUrlLongerThanAnyThatCanBeFetched) {
   const std::u16string longest = u"http://h/" + std::u16string(kMaxArchiveUrlLength - 9, u'a');
-  EXPECT_EQ(PlanPage(ListPage({u"0000100000003" + longest + u"b", u"0000100000004" + longest}),
-                     1, 2)
-                .downloads,
-            (std::vector<PlannedDownload>{Download(longest, u"0000100000004.zip")}));
+  EXPECT_EQ(
+      PlanPage(ListPage({u"0000100000003" + longest + u"b", u"0000100000004" + longest}), 1, 2)
+          .downloads,
+      (std::vector<PlannedDownload>{Download(longest, u"0000100000004.zip")}));
 }
 
 TEST(PlanDownloads, FollowsTheRemovalProcedureOnMalformedLists) {
@@ -229,11 +228,11 @@ TEST(PlanDownloads, FollowsTheRemovalProcedureOnMalformedLists) {
   const Plan nested = PlanPage(
       ListPage(u"<Version>" + a + u"<Version>0000100000008http://h/b.zip</Version></Version>"), 1,
       2);
-  EXPECT_EQ(nested.downloads,
-            (std::vector<PlannedDownload>{
-                Download(u"http://h/a.zip<Version>0000100000008http://h/b.zip",
-                         u"0000100000009.zip"),
-                Download(u"http://h/b.zip", u"0000100000008.zip")}));
+  EXPECT_EQ(
+      nested.downloads,
+      (std::vector<PlannedDownload>{
+          Download(u"http://h/a.zip<Version>0000100000008http://h/b.zip", u"0000100000009.zip"),
+          Download(u"http://h/b.zip", u"0000100000008.zip")}));
 
   // A piece of a closing tag stays in the entry.
   EXPECT_EQ(PlanPage(ListPage(u"<Version>" + a + u"</Ver</Version>sion>"), 1, 2).downloads,
@@ -330,8 +329,9 @@ TEST_F(UpdateCheckTest, PlansTheListItFetchesAndNothingWhenThereIsNone) {
   std::string page = "<html>\xE4\xB8\xAD";
   // A three-byte character straddles the first 1024-byte read, right before the list.
   page.append(1022 - page.size(), ' ');
-  page += "\xE4\xB8\xAD<vlVersionList><Version>0000100000003http://h/a.zip</Version>"
-          "</vlVersionList>";
+  page +=
+      "\xE4\xB8\xAD<vlVersionList><Version>0000100000003http://h/a.zip</Version>"
+      "</vlVersionList>";
   test::PublishedFile list(servers_.docroot, page, ".html");
   RecordingPlanner planner(1, 2);
   EXPECT_EQ(RunUpdateCheck(Utf8ToUtf16(servers_.NginxUrl(list.name())), planner, kDir), 1);

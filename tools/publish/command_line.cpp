@@ -126,10 +126,9 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
   bool force = false, dryRun = false, help = false;
 
   const std::pair<std::string_view, std::optional<std::string>*> withValue[] = {
-      {"--first", &first},       {"--second", &second},
-      {"--site", &site},         {"--url", &url},
-      {"--archives", &archives}, {"--check", &check},
-      {"--sign-key", &signKey},  {"--public-key", &publicKey}};
+      {"--first", &first},      {"--second", &second},       {"--site", &site},
+      {"--url", &url},          {"--archives", &archives},   {"--check", &check},
+      {"--sign-key", &signKey}, {"--public-key", &publicKey}};
 
   ArgumentReader reader(arguments);
   while (reader.Next()) {

@@ -20,7 +20,8 @@ std::optional<std::string> ComponentProblem(std::string_view component) {
   if (component.back() == '.' || component.back() == ' ') {
     return "has a part ending in a dot or a space, which Windows drops";
   }
-  if (IsWindowsDeviceName(Utf8ToUtf16(component))) return "has a part that is a device name on Windows";
+  if (IsWindowsDeviceName(Utf8ToUtf16(component)))
+    return "has a part that is a device name on Windows";
   return std::nullopt;
 }
 

@@ -30,7 +30,8 @@ void SignArchiveFile(const std::filesystem::path& path, const std::string& versi
 
 // Signs each archive that another tool wrote, named after its versions (its name begins with
 // their 13 digits). 0 when all were signed, else 1; one line per archive on `out` or `err`.
-int RunSign(const std::filesystem::path& keyFile, const std::vector<std::filesystem::path>& archives,
-            std::ostream& out, std::ostream& err);
+int RunSign(const std::filesystem::path& keyFile,
+            const std::vector<std::filesystem::path>& archives, std::ostream& out,
+            std::ostream& err);
 
 }  // namespace tarvo::publish

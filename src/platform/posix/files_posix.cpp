@@ -106,9 +106,8 @@ BOOL SetFileAttributesW(const char16_t* path, DWORD attributes) {
   const std::string native = NativePath(path);
   struct stat st {};
   if (stat(native.c_str(), &st) != 0) return Succeeded(false);
-  const mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) != 0
-                          ? st.st_mode & 07555
-                          : st.st_mode | S_IWUSR;
+  const mode_t mode =
+      (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? st.st_mode & 07555 : st.st_mode | S_IWUSR;
   return Succeeded(chmod(native.c_str(), mode & 07777) == 0);
 }
 

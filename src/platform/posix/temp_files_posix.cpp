@@ -47,8 +47,9 @@ UINT GetTempFileNameW(const char16_t* path, const char16_t* prefix, UINT unique,
     return unique & 0xFFFF;
   }
   // Every number once, from a random start, until one names no file yet.
-  const UINT start = static_cast<UINT>(
-      std::chrono::steady_clock::now().time_since_epoch().count() ^ getpid()) & 0xFFFF;
+  const UINT start =
+      static_cast<UINT>(std::chrono::steady_clock::now().time_since_epoch().count() ^ getpid()) &
+      0xFFFF;
   for (UINT i = 0; i < 0x10000; ++i) {
     const UINT number = (start + i) & 0xFFFF;
     if (number == 0) continue;

@@ -9,7 +9,7 @@ namespace tarvo {
 
 struct CFileFind::Impl {
   HANDLE handle = INVALID_HANDLE_VALUE;
-  std::u16string folder;  // absolute, ending in a separator
+  std::u16string folder;     // absolute, ending in a separator
   WIN32_FIND_DATAW found{};  // the match FindNextFile moves to
   WIN32_FIND_DATAW current{};
   bool has_found = false;

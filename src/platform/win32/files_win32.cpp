@@ -77,12 +77,13 @@ BOOL CFile::Open(const char16_t* path, UINT flags) {
   } else if (flags & modeWrite) {
     access = GENERIC_WRITE;
   }
-  const DWORD share = (flags & shareDenyWrite) ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
+  const DWORD share =
+      (flags & shareDenyWrite) ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
   const DWORD disposition = (flags & modeCreateNew) ? CREATE_NEW
                             : (flags & modeCreate)  ? CREATE_ALWAYS
                                                     : OPEN_EXISTING;
-  const HANDLE handle = CreateFileW(Wide(path), access, share, nullptr, disposition,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle =
+      CreateFileW(Wide(path), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return FALSE;
   m_impl = std::make_unique<Impl>();
   m_impl->handle = handle;

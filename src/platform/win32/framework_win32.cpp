@@ -8,7 +8,7 @@ namespace tarvo {
 struct DialogPlatform {
   // The system calls this; nothing thrown below may pass through it.
   static ::INT_PTR CALLBACK DialogProc(::HWND hWnd, ::UINT message, ::WPARAM wParam,
-                                        ::LPARAM lParam) {
+                                       ::LPARAM lParam) {
     try {
       return HandleMessage(hWnd, message, wParam, lParam);
     } catch (...) {
@@ -50,9 +50,8 @@ struct DialogPlatform {
 
   static INT_PTR RunModal(CDialog& dialog) {
     dialog.m_bEnded = false;
-    const ::HWND parent = dialog.m_pParentWnd != nullptr
-                              ? SystemHwnd(dialog.m_pParentWnd->GetSafeHwnd())
-                              : nullptr;
+    const ::HWND parent =
+        dialog.m_pParentWnd != nullptr ? SystemHwnd(dialog.m_pParentWnd->GetSafeHwnd()) : nullptr;
     return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(dialog.m_nIDTemplate),
                            parent, &DialogProc, reinterpret_cast<LPARAM>(&dialog));
   }

@@ -51,7 +51,7 @@ struct InternetHandles {
     std::lock_guard<std::mutex> lock(mutex);
     if (aborted) return nullptr;
     return std::find(requests.begin(), requests.end(), request) != requests.end() ? request
-                                                                                 : nullptr;
+                                                                                  : nullptr;
   }
 
   void CloseRequest(HINTERNET request) {

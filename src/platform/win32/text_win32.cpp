@@ -33,8 +33,8 @@ std::optional<std::u16string> OemCodePageToUtf16(std::string_view bytes) {
       ::MultiByteToWideChar(CP_OEMCP, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
   if (length <= 0) return std::nullopt;
   std::u16string text(static_cast<std::size_t>(length), u'\0');
-  if (::MultiByteToWideChar(CP_OEMCP, MB_ERR_INVALID_CHARS, bytes.data(), size,
-                            Wide(text.data()), length) != length) {
+  if (::MultiByteToWideChar(CP_OEMCP, MB_ERR_INVALID_CHARS, bytes.data(), size, Wide(text.data()),
+                            length) != length) {
     return std::nullopt;
   }
   return text;

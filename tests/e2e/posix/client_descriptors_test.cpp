@@ -15,8 +15,7 @@ TEST_F(LauncherDescriptors, TheClientInheritsNothingOfTheLauncher) {
   Record(1, 2);
   Publish("0000100000003.zip", 1000);
   // Held by the server while the client starts, so that the transfer's socket is open.
-  test::WriteFile(servers_.docroot / folder_ / "updates" / "0000100000003.zip.fault",
-                  "delay=2000");
+  test::WriteFile(servers_.docroot / folder_ / "updates" / "0000100000003.zip.fault", "delay=2000");
   PublishList({{"0000100000003", ArchiveUrl("0000100000003.zip")}});
   EXPECT_EQ(RunLauncher(), 0);
   const auto starts = install_.WaitForClient(std::chrono::seconds(20));

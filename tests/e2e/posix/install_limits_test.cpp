@@ -29,8 +29,8 @@ TEST_F(LauncherOnAFullDisk, AWriteThatFailsMidItemChangesNothingAndTheArchiveWai
                   test::BuildZip({{"notes.txt", "three"}, {"game.dat", updated}}));
 
   {
-    const std::string command = "trap '' XFSZ; exec prlimit --fsize=4194304 " +
-                                install_.exe().string();
+    const std::string command =
+        "trap '' XFSZ; exec prlimit --fsize=4194304 " + install_.exe().string();
     test::Process limited("/bin/sh", {"-c", command}, install_.dir());
     EXPECT_EQ(limited.Wait(seconds(120)), 0);
   }

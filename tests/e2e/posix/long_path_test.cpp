@@ -22,7 +22,8 @@ TEST(LauncherOnALongPath, WorksInItsOwnFolder) {
   while (deep.string().size() < 1200) deep /= std::string(60, 'd');
   fs::create_directories(deep / "UpdateZip");
   fs::create_directories(deep / "Sys");
-  test::WriteFile(deep / "Sys" / "Config.ini", "[VERSION]\r\nFirstVersion=1\r\nSecondVersion=2\r\n");
+  test::WriteFile(deep / "Sys" / "Config.ini",
+                  "[VERSION]\r\nFirstVersion=1\r\nSecondVersion=2\r\n");
   test::WriteFile(deep / "UpdateZip" / "0000100000003.zip",
                   test::BuildZip({{"game.dat", "three"}}));
   fs::copy_file(outer.exe(), deep / outer.exe().filename());

@@ -43,8 +43,8 @@ TEST_F(PosixNetTest, AWorkerWhoseServerStopsSendingGivesUpAfterTheDefaultReceive
   test::PublishedFile file(servers_.docroot, test::PatternBytes(100000));
   test::TempDir dir;
   const auto destination = dir.path() / "a.zip";
-  EXPECT_FALSE(FetchArchive({Utf8ToUtf16(servers_.FaultsUrl(file.name(), "stall=50000")),
-                             test::CoreText(destination)}));
+  EXPECT_FALSE(FetchArchive(
+      {Utf8ToUtf16(servers_.FaultsUrl(file.name(), "stall=50000")), test::CoreText(destination)}));
   EXPECT_FALSE(std::filesystem::exists(destination));
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "a.zip.part"));
 }

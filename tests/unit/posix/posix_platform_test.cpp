@@ -17,8 +17,8 @@ namespace {
 
 TEST(PosixFileFind, ReturnsNamesInCaseInsensitiveOrdinalOrder) {
   test::TempDir dir;
-  for (const char* name : {"0000100000010.zip", "b.zip", "A.ZIP", "0000100000002.zip", "a1.zip",
-                           "_x.zip", "c.Zip"}) {
+  for (const char* name :
+       {"0000100000010.zip", "b.zip", "A.ZIP", "0000100000002.zip", "a1.zip", "_x.zip", "c.Zip"}) {
     test::WriteFile(dir.path() / name, "x");
   }
   CFileFind find;
@@ -30,9 +30,9 @@ TEST(PosixFileFind, ReturnsNamesInCaseInsensitiveOrdinalOrder) {
     names.push_back(find.GetFileName());
   }
   // Upper-cased, "_" (0x5F) sorts after the letters, as NTFS orders it.
-  EXPECT_EQ(names, (std::vector<std::u16string>{u"0000100000002.zip", u"0000100000010.zip",
-                                                u"A.ZIP", u"a1.zip", u"b.zip", u"c.Zip",
-                                                u"_x.zip"}));
+  EXPECT_EQ(names,
+            (std::vector<std::u16string>{u"0000100000002.zip", u"0000100000010.zip", u"A.ZIP",
+                                         u"a1.zip", u"b.zip", u"c.Zip", u"_x.zip"}));
 }
 
 TEST(PosixFiles, BackslashesSeparateAndReturnedPathsUseThem) {
@@ -45,7 +45,8 @@ TEST(PosixFiles, BackslashesSeparateAndReturnedPathsUseThem) {
   ASSERT_TRUE(SetCurrentDirectoryW(mixed.c_str()));
   char16_t now[1024] = {};
   GetCurrentDirectoryW(1024, now);
-  EXPECT_EQ(std::u16string(now), test::CoreText(std::filesystem::canonical(dir.path() / "a" / "b")));
+  EXPECT_EQ(std::u16string(now),
+            test::CoreText(std::filesystem::canonical(dir.path() / "a" / "b")));
   EXPECT_EQ(std::u16string(now).find(u'/'), std::u16string::npos);
   SetCurrentDirectoryW(saved);
 }
