@@ -25,7 +25,7 @@ as_root() {
 
 NATIVE_PACKAGES=(
   build-essential cmake ninja-build pkg-config git ca-certificates
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev zlib1g-dev libminizip-dev libsodium-dev
   nginx-light python3 python3-cryptography zip unzip curl procps file time locales

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds both builds and runs every test: the POSIX build natively
 # (with AddressSanitizer and UndefinedBehaviorSanitizer), the Win32 build under Wine.
-# Ends with one line of counts (CTest's tests, the profile comparison, each fuzz target) and
-# exits non-zero on any failure.
+# Ends with one line of counts (the formatting check, CTest's tests, the profile comparison,
+# each fuzz target) and exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -43,6 +43,11 @@ run_build() {
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 }
+
+echo "== formatting: every C++ file against .clang-format"
+rc=0
+bash scripts/check_format.sh || rc=$?
+tally "$rc"
 
 run_build posix-debug
 echo "== posix-debug: tests"
