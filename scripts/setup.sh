@@ -33,7 +33,7 @@ NATIVE_PACKAGES=(
   wine wine64 wine32:i386
   dpkg-dev autoconf automake libtool
   osslsigncode openssl
-  libarchive-tools
+  libarchive-tools stress-ng
 )
 
 # Each group of MinGW libraries has its own marker, written once the group is installed, so

@@ -22,6 +22,10 @@ clients whose URL cannot carry a query, such as the launcher's fixed version lis
   delay=MS        wait MS milliseconds after reading the request before answering
   trickle=MS      send the body one byte every MS milliseconds
   group=NAME      count this request among those of NAME in the log (see --log)
+  wait=NAME:N     read the request, then hold it until N requests of group NAME have been
+                  read in all (this one included when it is of NAME), for at most 60 s; the
+                  delay and the answer come after. A test that needs "B was asked while A was
+                  held" holds A this way instead of hoping that B comes in time
 
 Every answer closes its connection. The server ends by itself after --lifetime seconds, or on
 SIGTERM or SIGINT. With --port 0 it takes a free port; --port-file receives the port it took.
@@ -94,6 +98,9 @@ class FaultHandler(socketserver.BaseRequestHandler):
                 faults.update(urllib.parse.parse_qsl(rules.read().strip()))
         faults.update(urllib.parse.parse_qsl(target.query))
         self.server.enter(faults.get("group"))
+        if "wait" in faults:
+            group, _, count = faults["wait"].rpartition(":")
+            self.server.wait_for(group, int(count))
         if "delay" in faults:
             self.server.stopping.wait(int(faults["delay"]) / 1000.0)
         # Counted out before the client can see the answer, and so before it can ask again.
@@ -183,8 +190,9 @@ class FaultServer(socketserver.ThreadingTCPServer):
         self.docroot = os.path.realpath(docroot)
         self.stopping = threading.Event()
         self.log = log
-        self.counting = threading.Lock()
+        self.counting = threading.Condition()
         self.active = collections.Counter()
+        self.seen = collections.Counter()
         self.local = threading.local()
         super().__init__(("127.0.0.1", port), FaultHandler)
 
@@ -195,9 +203,22 @@ class FaultServer(socketserver.ThreadingTCPServer):
             return
         with self.counting:
             self.active[group] += 1
+            self.seen[group] += 1
+            self.counting.notify_all()
             if self.log:
                 with open(self.log, "a", encoding="utf-8") as f:
                     f.write(f"start {group} {self.active[group]}\n")
+
+    def wait_for(self, group, count, limit=60.0):
+        """Waits until `count` requests of `group` have been read, the server stops, or `limit`
+        seconds pass."""
+        deadline = time.monotonic() + limit
+        with self.counting:
+            while self.seen[group] < count and not self.stopping.is_set():
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    return
+                self.counting.wait(min(left, 0.5))
 
     def leave(self):
         group = getattr(self.local, "group", None)

@@ -38,12 +38,14 @@ TEST_F(LauncherUpdateCheck, DownloadsTheOneNewerArchiveAndEndsWhenItIsStored) {
 
 TEST_F(LauncherUpdateCheck, StartsEveryQualifyingDownloadAndEndsOnceOneIsStored) {
   Record(1, 1);
-  // The older archive is answered late, by update_server.py behind nginx, which notes the
-  // request when it reads it.
+  // update_server.py behind nginx notes the request for the older archive and never answers
+  // it; the newer one is answered only once the older one has been asked for.
   Publish("0000100000002.zip", 1000);
   test::WriteFile(servers_.docroot / folder_ / "updates" / "0000100000002.zip.fault",
-                  "delay=5000&group=" + folder_);
+                  "stall=headers&group=" + folder_);
   const std::string newer = Publish("0000100000003.zip", 5000);
+  test::WriteFile(servers_.docroot / folder_ / "updates" / "0000100000003.zip.fault",
+                  "wait=" + folder_ + ":1");
   Publish("0000200000001.zip", 1000);
   PublishList();
 

@@ -93,8 +93,10 @@ TEST_F(LauncherFaults, AnArchiveIsNamedAndRecordedAfterItsEntryWhateverItsUrl) {
 TEST_F(LauncherFaults, OverlappingTransfersStoreExactlyThePublishedBytes) {
   Record(1, 2);
   const std::string archive = Publish("0000100000003.zip", 6 << 20);
-  // Answered a second late, so that the transfers of both launchers overlap.
-  test::WriteFile(servers_.docroot / folder_ / "updates" / "0000100000003.zip.fault", "delay=3000");
+  // Each launcher's request is held until the other's has come, so that their transfers
+  // overlap.
+  test::WriteFile(servers_.docroot / folder_ / "updates" / "0000100000003.zip.fault",
+                  "group=" + folder_ + "&wait=" + folder_ + ":2");
   const std::string url = ArchiveUrl("0000100000003.zip");
   PublishList({{"0000100000003", url}, {"0000100000003", url}, {"0000100000003", url + "?again"}});
 
@@ -129,7 +131,8 @@ TEST_F(LauncherFaults, NeverMoreThanFourTransfersAtOnce) {
     std::string versions = "00001000000";
     versions.append(second < 10 ? "0" : "").append(std::to_string(second));
     entries.emplace_back(
-        versions, servers_.FaultsUrl("missing.zip", "delay=700&status=404&group=" + folder_));
+        versions, servers_.FaultsUrl("missing.zip",
+                                     "status=404&group=" + folder_ + "&wait=" + folder_ + ":4"));
   }
   PublishList(entries);
   // The launcher ends once every one of them has ended without storing.
