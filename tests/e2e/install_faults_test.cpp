@@ -80,7 +80,7 @@ TEST_F(LauncherInstallFaults, TwoLaunchersStartedTogetherInstallTheNewestStep) {
     EXPECT_EQ(test::ReadFile(install_.dir() / "data" / "part7.bin"), std::string(1 << 20, 'g'));
     EXPECT_EQ(Recorded(), "1/6");
     EXPECT_TRUE(fs::is_empty(install_.dir() / "UpdateZip"));
-    // One client at a time rewrites the stub's log.
+    // Both launchers started the client.
     EXPECT_EQ(install_.WaitForClient(seconds(20), 2 * round).size(), 2u * round);
   }
 }

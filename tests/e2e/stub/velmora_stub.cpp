@@ -1,8 +1,8 @@
 // Stands in for the game client in end-to-end tests. Appends one record of how it was started
 // (its arguments and its current directory; on POSIX also the descriptors it was given beyond
 // the standard streams) to "client.log" beside itself; the record appears whole, by rename, so
-// a test that sees the file can read it. Two clients running at once could lose a record: a
-// test that starts the client twice waits for the first record in between.
+// a test that sees the file can read it. Clients started together (two launchers at once) take
+// turns: a folder beside the log, made by one client at a time, is their lock.
 
 #include <chrono>
 #include <filesystem>
@@ -42,6 +42,20 @@ int main(int argc, char** argv) {
   const std::string descriptors = InheritedDescriptors();
   const fs::path self = fs::absolute(fs::path(argv[0]));
   const fs::path log = self.parent_path() / "client.log";
+  // Making a folder succeeds for one caller alone, on every system. A client that cannot have
+  // the lock within a minute writes all the same: a lost record fails the test that wants it.
+  const fs::path lock = self.parent_path() / "client.log.lock";
+  std::error_code locking;
+  for (int attempt = 0; attempt < 3000 && !fs::create_directory(lock, locking); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  struct Unlock {
+    fs::path path;
+    ~Unlock() {
+      std::error_code ignored;
+      fs::remove(path, ignored);
+    }
+  } unlock{lock};
   std::ostringstream record;
   if (fs::exists(log)) {
     std::ifstream in(log, std::ios::binary);
