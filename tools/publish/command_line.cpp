@@ -15,7 +15,7 @@ const std::string_view kUsageText =
   tarvo-publish --check SITE_DIR [--archives DIR] [--public-key KEY]
   tarvo-publish keygen SECRET_KEY_FILE
   tarvo-publish sign --sign-key SECRET_KEY_FILE ARCHIVE...
-  tarvo-publish --help
+  tarvo-publish --help | --version
 
 Publishes one update of a Velmora installation for Tarvo. It writes the archive of every
 file that NEW adds or changes against PREVIOUS, named after the update's versions:
@@ -123,7 +123,7 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
   Command command;
   std::optional<std::string> first, second, site, url, check, archives, signKey, publicKey;
   std::vector<std::string> trees;
-  bool force = false, dryRun = false, help = false;
+  bool force = false, dryRun = false, help = false, version = false;
 
   const std::pair<std::string_view, std::optional<std::string>*> withValue[] = {
       {"--first", &first},      {"--second", &second},       {"--site", &site},
@@ -135,6 +135,8 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
     const std::string& option = reader.Current();
     if (option == "--help" || option == "-h") {
       help = true;
+    } else if (option == "--version") {
+      version = true;
     } else if (option == "--force" || option == "--dry-run") {
       if (reader.HasInlineValue()) throw UsageError(option + " takes no value");
       (option == "--force" ? force : dryRun) = true;
@@ -151,6 +153,10 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
   }
 
   if (help) return command;
+  if (version) {
+    command.kind = Command::Kind::kVersion;
+    return command;
+  }
   const bool publishing = first || second || site || url || force || dryRun;
   if (!trees.empty() && (trees[0] == "keygen" || trees[0] == "sign")) {
     const bool keygen = trees[0] == "keygen";

@@ -40,7 +40,7 @@ struct KeyOptions {
 };
 
 struct Command {
-  enum class Kind { kHelp, kPublish, kCheck, kKeygen, kSign };
+  enum class Kind { kHelp, kVersion, kPublish, kCheck, kKeygen, kSign };
   Kind kind = Kind::kHelp;
   PublishOptions publish;
   CheckOptions check;

@@ -1,5 +1,6 @@
 #include "publish/tool.h"
 
+#include "tarvo_version.h"
 #include "publish/command_line.h"
 #include "publish/publish_command.h"
 #include "publish/signing.h"
@@ -43,6 +44,9 @@ int RunTool(const std::vector<std::string>& arguments, std::ostream& out, std::o
   switch (command.kind) {
     case Command::Kind::kHelp:
       out << kUsageText;
+      return 0;
+    case Command::Kind::kVersion:
+      out << "tarvo-publish " TARVO_VERSION_TEXT "\n";
       return 0;
     case Command::Kind::kCheck:
       return RunCheck(command.check, out, err);
