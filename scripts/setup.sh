@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs everything Tarvo's builds and tests need on a Debian machine, as root:
 # the native toolchain and libraries, nginx, Info-ZIP, bsdtar (for the installation benchmark),
-# MinGW-w64 for i686, Wine with its 32-bit part, osslsigncode, and static MinGW builds of zlib,
-# minizip, GoogleTest and libsodium under $TARVO_DEPS.
+# help2man, man-db and lintian (tarvo-publish's manual page and package), wrk (the update host's
+# load benchmark), MinGW-w64 for i686, Wine with its 32-bit part, osslsigncode, and static MinGW
+# builds of zlib, minizip, GoogleTest and libsodium under $TARVO_DEPS.
 # Safe to run again; when everything is present it only checks and returns.
 set -euo pipefail
 
@@ -34,6 +35,7 @@ NATIVE_PACKAGES=(
   dpkg-dev autoconf automake libtool
   osslsigncode openssl
   libarchive-tools stress-ng
+  help2man man-db lintian wrk
 )
 
 # Each group of MinGW libraries has its own marker, written once the group is installed, so

@@ -63,8 +63,13 @@ python3 tools/profile_diff.py build/posix-debug/profile_replay build/win32/profi
   build/win32/wine-run.sh || rc=$?
 tally "$rc"
 
-# The release build carries the benchmarks; building it keeps them compiling.
+# The release build carries the benchmarks; building it keeps them compiling. It also makes the
+# Debian package of tarvo-publish, which operators install.
 run_build posix-release
+echo "== package: tarvo-publish's Debian package, lintian, apt-get install"
+rc=0
+bash tests/packaging/package_test.sh build/posix-release || rc=$?
+tally "$rc"
 
 run_build fuzz
 echo "== fuzz: each target for a short while"
