@@ -35,7 +35,9 @@ printf '%s\n' ./usr/bin/tarvo-publish ./usr/share/doc/tarvo-publish/changelog.gz
   ./usr/share/man/man1/tarvo-publish.1.gz | sort >"$work/expected"
 diff -u "$work/expected" "$work/files" || fail "the package holds other files than expected"
 dpkg-deb -x "$deb" "$work/files.d"
-top=$(zcat "$work/files.d/usr/share/doc/tarvo-publish/changelog.gz" | head -n 1)
+# Whole pipes are read (sed -n 1p, not head): a reader that stops early fails the writer under
+# pipefail.
+top=$(zcat "$work/files.d/usr/share/doc/tarvo-publish/changelog.gz" | sed -n 1p)
 [[ $top == "tarvo-publish ($version) "* ]] ||
   fail "the changelog's latest entry is not for $version: $top"
 
@@ -43,11 +45,11 @@ top=$(zcat "$work/files.d/usr/share/doc/tarvo-publish/changelog.gz" | head -n 1)
 # brings it to a machine that has never built anything.
 depends=$(field Depends)
 for library in $(objdump -p "$work/files.d/usr/bin/tarvo-publish" | awk '/NEEDED/ {print $2}'); do
-  path=$(ldconfig -p | awk -v l="$library" '$1 == l {print $NF; exit}')
+  path=$(ldconfig -p | awk -v l="$library" '$1 == l {print $NF}' | sed -n 1p)
   owner=""
   # dpkg knows a file by the path its package gave it: /lib or /usr/lib, link or target.
   for candidate in "$path" "$(readlink -f "$path")" "${path#/usr}" "/usr$path"; do
-    owner=$(dpkg -S "$candidate" 2>/dev/null | head -n 1 | cut -d: -f1) && break
+    owner=$(dpkg -S "$candidate" 2>/dev/null | sed -n 1p | cut -d: -f1) && break
   done
   [ -n "$owner" ] || { fail "no package holds $library"; continue; }
   [[ ", $depends," == *", $owner "* || ", $depends," == *", $owner,"* ]] ||
