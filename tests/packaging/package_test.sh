@@ -13,6 +13,11 @@ build=$(cd "${1:?usage: package_test.sh BUILD_DIR}" && pwd)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [ -n "$version" ] || { echo "package_test: $build is not a configured build folder" >&2; exit 1; }
 
+for tool in cpack dpkg-deb dpkg-shlibdeps lintian objdump; do
+  command -v "$tool" >/dev/null ||
+    { echo "package_test: $tool is missing (scripts/setup.sh installs it)" >&2; exit 1; }
+done
+
 failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 
