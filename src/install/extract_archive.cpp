@@ -3,6 +3,7 @@
 #include <chrono>
 #include <future>
 
+#include "install/archive_removals.h"
 #include "platform/files.h"
 #include "unzip/system_failure.h"
 #include "unzip/zip_archive.h"
@@ -102,6 +103,7 @@ ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
   ZipItem item{};
   ZipGetItem(archive.handle, -1, &item);
   const std::int32_t count = item.index;
+  ArchiveRemovals removals;
   for (std::int32_t i = 0; i < count; ++i) {
     // Once the verdict is in, what is held is placed and the rest goes straight to its place.
     if (authenticity && authenticity->Known()) {
@@ -113,11 +115,15 @@ ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
     item.name[0] = 0;
     item.uncompressedSize = 0;
     ZipGetItem(archive.handle, i, &item);
+    if (removals.Take(archive.handle, i, item)) continue;
     const ZipResult result = ZipExtractItem(archive.handle, i, item.name);
     // Held items go when the archive is closed.
     if (result == ZIP_ERR_SYSTEM || result == ZIP_ERR_WRITE) return ArchiveInstall::kMachineFailed;
   }
-  return authenticity ? Settle(archive.handle, *authenticity) : ArchiveInstall::kDone;
+  const ArchiveInstall installed =
+      authenticity ? Settle(archive.handle, *authenticity) : ArchiveInstall::kDone;
+  if (installed != ArchiveInstall::kDone) return installed;
+  return removals.Apply(programDirectory) ? ArchiveInstall::kDone : ArchiveInstall::kMachineFailed;
 }
 
 }  // namespace tarvo

@@ -26,7 +26,9 @@ enum class ArchiveInstall {
 // Extracts the items of the archive at `archivePath`, in ascending index order, under
 // `programDirectory` (ending in "\"), replacing files of the same names, and stops at the first
 // item the machine keeps out. The process's current directory is the program directory during
-// the extraction and is restored afterwards; an archive is never extracted elsewhere.
+// the extraction and is restored afterwards; an archive is never extracted elsewhere. A removal
+// list among the items (removal_list.h) is not extracted: once every item is in place, what it
+// names is removed, and a file the machine keeps makes the archive kMachineFailed.
 // With `key`, the archive must be signed with it for the 13 digits its file name begins with
 // (archive_signature.h). Its signature is checked on a thread of its own while the items are
 // extracted; until it has verified, extracted items are held beside their targets, and are

@@ -7,6 +7,7 @@
 // open to close. No function throws.
 
 #include <cstdint>
+#include <string>
 
 namespace tarvo {
 
@@ -105,6 +106,14 @@ ZipResult ZipPlaceHeldItems(ZipHandle handle) noexcept;
 // Removes every held item, and the folders made for items while they were held when they are
 // empty: the installation is as it was before. ZIP_OK, or ZIP_ERR_ARGS for a null handle.
 ZipResult ZipDiscardHeldItems(ZipHandle handle) noexcept;
+
+// Reads the data of item `index` into `data`, checked against its CRC-32, without writing
+// anything: for items that the caller reads itself. ZIP_OK; ZIP_ERR_FILE when the item's
+// record announces more than `maxBytes`; ZIP_ERR_DATA or ZIP_ERR_PASSWORD as for extraction;
+// ZIP_ERR_CORRUPT or ZIP_ERR_READ as for ZipGetItem; ZIP_ERR_ARGS; ZIP_ERR_SYSTEM when memory
+// runs out. On failure `data` keeps what it held.
+ZipResult ZipReadItem(ZipHandle handle, std::int32_t index, std::uint32_t maxBytes,
+                      std::string* data) noexcept;
 
 // Closes the archive and frees the handle, which is invalid afterwards; items still held are
 // discarded. ZIP_OK, or ZIP_ERR_ARGS for a null handle.

@@ -1,5 +1,6 @@
 // tarvo-publish as operators run it: two published steps, installed over a player's copy by
-// Info-ZIP unzip, leave the player with the newest tree.
+// the launcher, leave the player with the newest tree; installed by a tool that does not know
+// the removal list (Info-ZIP unzip), they leave dropped files and the list's one small file.
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <map>
 #include <optional>
 
+#include "support/installation.h"
 #include "support/test_support.h"
 
 namespace tarvo {
@@ -61,11 +63,13 @@ class PublishedSteps : public ::testing::Test {
     Put(v2_ / "Velmora.exe", "client 2");
     Put(v2_ / "data/maps/a.map", "map a");
     Put(v2_ / "data/retired.pak", "retired");
+    Put(v2_ / "mods/old/skin.dat", "skin");
     fs::copy(v2_, v3_, fs::copy_options::recursive);
     PutVersion(v3_, 3);
     Put(v3_ / "Velmora.exe", "client 3");
     Put(v3_ / "data/maps/b.map", "map b");
     fs::remove(v3_ / "data/retired.pak");
+    fs::remove_all(v3_ / "mods");
     fs::copy(v3_, v4_, fs::copy_options::recursive);
     PutVersion(v4_, 4);
     Put(v4_ / "data/maps/a.map", "map a, fixed");
@@ -90,7 +94,7 @@ class PublishedSteps : public ::testing::Test {
 TEST_F(PublishedSteps, InstalledInOrderTheyTurnThePreviousTreeIntoTheNewest) {
   const ShellResult step3 = Publish(v2_, v3_, 3);
   ASSERT_EQ(step3.status, 0) << step3.err;
-  EXPECT_NE(step3.err.find("data/retired.pak"), std::string::npos) << step3.err;
+  EXPECT_NE(step3.out.find("removes 2 file(s) and 2 folder(s)"), std::string::npos) << step3.out;
   const ShellResult step4 = Publish(v3_, v4_, 4);
   ASSERT_EQ(step4.status, 0) << step4.err;
 
@@ -103,7 +107,10 @@ TEST_F(PublishedSteps, InstalledInOrderTheyTurnThePreviousTreeIntoTheNewest) {
     ASSERT_EQ(unzip.status, 0) << archive << ": " << unzip.err;
   }
   auto expected = Files(v4_);
-  expected["data/retired.pak"] = "retired";  // an archive cannot delete it
+  expected["data/retired.pak"] = "retired";
+  expected["mods/old/skin.dat"] = "skin";
+  expected["Sys/TarvoRemovals.txt"] =
+      "TARVO-REMOVALS-1\ndata/retired.pak\nmods/old/skin.dat\nmods/old/\nmods/\n";
   EXPECT_EQ(Files(player), expected);
   EXPECT_TRUE(fs::is_directory(player / "saves"));
 
@@ -119,6 +126,31 @@ TEST_F(PublishedSteps, InstalledInOrderTheyTurnThePreviousTreeIntoTheNewest) {
   const ShellResult check =
       Shell(dir_.path(), std::string(TARVO_PUBLISH_PATH) + " --check " + site_.string());
   EXPECT_EQ(check.status, 0) << check.out;
+  EXPECT_NE(check.out.find("entry 0000100000003: removes data/retired.pak\n"), std::string::npos)
+      << check.out;
+  EXPECT_NE(check.out.find("entry 0000100000003: removes mods/ when empty\n"), std::string::npos)
+      << check.out;
+}
+
+TEST_F(PublishedSteps, TheLauncherRemovesWhatTheNewTreeDropped) {
+  ASSERT_EQ(Publish(v2_, v3_, 3).status, 0);
+  ASSERT_EQ(Publish(v3_, v4_, 4).status, 0);
+  test::Installation player;
+  fs::create_directories(player.dir() / "UpdateZip");
+  fs::copy(v2_, player.dir(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  for (const char* archive : {"0000100000003.zip", "0000100000004.zip"}) {
+    fs::copy(site_ / "updates" / archive, player.dir() / "UpdateZip" / archive);
+  }
+  test::Process launcher(player.exe(), {}, player.dir());
+  ASSERT_EQ(launcher.Wait(std::chrono::seconds(120)), 0);
+
+  // The trees' Velmora.exe took the stub client's place: no client runs.
+  auto expected = Files(v4_);
+  const std::string exe = player.exe().filename().string();
+  expected[exe] = ReadFile(player.exe());
+  EXPECT_EQ(Files(player.dir()), expected);
+  EXPECT_FALSE(fs::exists(player.dir() / "mods"));
+  EXPECT_TRUE(fs::is_directory(player.dir() / "saves"));
 }
 
 TEST_F(PublishedSteps, ARefusedStepExitsNonZeroAndWritesNothing) {

@@ -9,6 +9,7 @@
 #include "common/utf.h"
 #include "install/archive_name.h"
 #include "install/pending_archives.h"
+#include "install/removal_list.h"
 #include "platform/files.h"
 #include "support/test_support.h"
 #include "support/zip_builder.h"
@@ -38,6 +39,62 @@ TEST(ArchiveName, VersionsComeFromThirteenLeadingDigitsOnly) {
                                     u"\u6c49\u5316\u8865\u4e01", u"000010000000"}) {
     EXPECT_EQ(versions(title), "none") << Utf16ToUtf8(title);
   }
+}
+
+// Each name as the installation would hold it, or refused: what could leave the installation,
+// what Windows would take for another file, and what an update never removes.
+TEST(RemovalList, TakesPlainRelativeNamesAndRefusesTheRest) {
+  const std::pair<std::string, std::u16string> cases[] = {
+      {"data/old.pak", u"data\\old.pak"},
+      {"data\\old.pak", u"data\\old.pak"},
+      {"\xE5\x9C\xB0\xE5\x9B\xBE.map", u"\u5730\u56fe.map"},
+      {"Sys/Other.ini", u"Sys\\Other.ini"},
+      {"UpdateZipOld/a.txt", u"UpdateZipOld\\a.txt"},
+      {"../outside.dat", u""},
+      {"data/../../outside.dat", u""},
+      {"/etc/passwd", u""},
+      {"\\Windows\\win.ini", u""},
+      {"C:/Windows/win.ini", u""},
+      {"C:win.ini", u""},
+      {"data/NUL", u""},
+      {"com1.txt", u""},
+      {"data//old.pak", u""},
+      {"data/./old.pak", u""},
+      {"data/old.pak.", u""},
+      {"data/old.pak ", u""},
+      {"data/old.pak::$DATA", u""},
+      {"data/*.pak", u""},
+      {"UPDATE~1/x.zip", u""},
+      {"UpdateZip", u""},
+      {"updatezip/0000100000003.zip", u""},
+      {"UpdateZ\xC4\xB1p/x.zip", u""},
+      {"Sys/Config.ini", u""},
+      {"SYS\\CONFIG.INI", u""},
+      {"\xC5\xBFys/Config.ini", u""},
+      {std::string("a\0b", 3), u""},
+      {std::string(300, 'a'), u""},
+  };
+  for (const auto& [raw, expected] : cases) {
+    EXPECT_EQ(RemovableName(raw).value_or(u""), expected) << raw;
+  }
+}
+
+TEST(RemovalList, ReadsItsFormAndEmptiesInnerFoldersFirst) {
+  const std::optional<RemovalList> list = ParseRemovalList(
+      "TARVO-REMOVALS-1\r\nmods/a.dat\r\n\nmods/\nmods/skins/old/\n../x\nmods/skins/\nb.dat");
+  ASSERT_TRUE(list);
+  EXPECT_EQ(list->files, (std::vector<std::u16string>{u"mods\\a.dat", u"b.dat"}));
+  EXPECT_EQ(list->folders,
+            (std::vector<std::u16string>{u"mods\\skins\\old", u"mods\\skins", u"mods"}));
+  EXPECT_EQ(list->refused, std::vector<std::string>{"../x"});
+  for (const char* unknown : {"", "a.dat\n", "TARVO-REMOVALS-2\na.dat\n", " TARVO-REMOVALS-1\n"}) {
+    EXPECT_FALSE(ParseRemovalList(unknown)) << unknown;
+  }
+  const std::optional<RemovalList> written =
+      ParseRemovalList(FormatRemovalList({"a/b.dat", "c.dat"}, {"a/d", "a"}));
+  ASSERT_TRUE(written);
+  EXPECT_EQ(written->files, (std::vector<std::u16string>{u"a\\b.dat", u"c.dat"}));
+  EXPECT_EQ(written->folders, (std::vector<std::u16string>{u"a\\d", u"a"}));
 }
 
 // A temporary installation with "Sys\Config.ini" and "UpdateZip\".
@@ -206,6 +263,33 @@ TEST_F(Installer, TheCurrentDirectoryIsRestored) {
   GetCurrentDirectoryW(1024, after);
   EXPECT_EQ(std::u16string(before), std::u16string(after));
   EXPECT_EQ(test::ReadFile(dir() / "b.txt"), "b");
+}
+
+// A list that cannot be read, or is not of the known form, removes nothing; the archive's items
+// are installed and it counts as installed all the same. The list itself is never extracted.
+TEST_F(Installer, ARemovalListThatCannotBeReadRemovesNothing) {
+  const std::string list = "TARVO-REMOVALS-1\ngone.dat\n";
+  const test::ZipEntry unreadable[] = {
+      {.name = "Sys/TarvoRemovals.txt", .data = list, .crc = 0},
+      {.name = "Sys/TarvoRemovals.txt", .data = "gone.dat\n"},
+      {.name = "Sys/TarvoRemovals.txt", .data = list, .password = "secret"},
+  };
+  int second = 3;
+  for (const test::ZipEntry& entry : unreadable) {
+    test::WriteFile(dir() / "gone.dat", "kept");
+    const std::string name = "00001" + std::string(7, '0') + std::to_string(second) + ".zip";
+    test::WriteFile(pending(name.c_str()), test::BuildZip({{"new.dat", "new"}, entry}));
+    InstallAndDelete();
+    EXPECT_EQ(test::ReadFile(dir() / "gone.dat"), "kept") << second;
+    EXPECT_EQ(test::ReadFile(dir() / "new.dat"), "new") << second;
+    EXPECT_EQ(Recorded(), std::make_pair(1, second)) << second;
+    EXPECT_FALSE(fs::exists(dir() / "Sys" / "TarvoRemovals.txt")) << second;
+    ++second;
+  }
+  test::WriteFile(pending("0000100000009.zip"), test::BuildZip({{"Sys\\tarvoremovals.TXT", list}}));
+  InstallAndDelete();
+  EXPECT_FALSE(fs::exists(dir() / "gone.dat"));
+  EXPECT_EQ(Recorded(), std::make_pair(1, 9));
 }
 
 }  // namespace

@@ -494,6 +494,8 @@ TEST_F(PublishTool, EachRefusalSaysWhyAndChangesNothing) {
        1, "data/kept.pak is a file in the previous tree and a folder in the new one"},
       {"name Windows cannot hold", [&](auto&) { Touch(next_ / "what?.txt"); }, 1,
        "what?.txt holds the character ?"},
+      {"the removal list's name", [&](auto&) { Touch(next_ / "Sys/tarvoremovals.TXT"); }, 1,
+       "Sys/tarvoremovals.TXT is the name under which an update carries the files it removes"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -561,10 +563,9 @@ TEST_F(PublishTool, WarnsAboutWhatPlayersKeepOrCannotReplace) {
 
   const RunResult run = Run(Arguments());
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.err.find("1 file(s) of the previous tree are not in the new one"),
-            std::string::npos)
-      << run.err;
-  EXPECT_NE(run.err.find("  data/old.pak\n"), std::string::npos);
+  EXPECT_NE(run.out.find("removes 1 file(s) and 0 folder(s)"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("players' launchers remove:\n  data/old.pak\n"), std::string::npos);
+  EXPECT_EQ(run.err.find("players keep"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("Sys/Config.ini is in the update"), std::string::npos);
   EXPECT_NE(run.err.find("Tarvo.exe is in the update: players' launchers replace themselves"),
             std::string::npos);

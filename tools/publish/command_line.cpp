@@ -18,7 +18,8 @@ const std::string_view kUsageText =
   tarvo-publish --help | --version
 
 Publishes one update of a Velmora installation for Tarvo. It writes the archive of every
-file that NEW adds or changes against PREVIOUS, named after the update's versions:
+file that NEW adds or changes against PREVIOUS, with the list of files and folders that
+NEW no longer has (players' launchers remove them), named after the update's versions:
 NNNNNMMMMMMMM.zip, FirstVersion N in 5 digits and SecondVersion M in 8. It adds the entry
 "<Version>" NNNNNMMMMMMMM BASE_URL/NNNNNMMMMMMMM.zip "</Version>" (written without spaces)
 to the version list in SITE/zip.html, in version order. A missing zip.html is created; in
@@ -56,7 +57,8 @@ way round, an archive larger than players' launchers can download (2 GiB).
                     missing (looked up by the URL's path under SITE_DIR, or by name in
                     --archives DIR), and entries the launcher would misread or skip;
                     with --public-key KEY (base64, as keygen prints it) also every archive
-                    that is not signed with that key for its entry's versions
+                    that is not signed with that key for its entry's versions;
+                    it also shows what each archive removes from installations
 
   keygen FILE       makes a new key pair: the secret key goes to FILE (made new, readable by
                     you alone; never overwritten), the public key is printed last

@@ -1,9 +1,11 @@
 #include "publish/publish_command.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <stdexcept>
 
+#include "install/removal_list.h"
 #include "publish/archive_url.h"
 #include "publish/file_bytes.h"
 #include "publish/installation_tree.h"
@@ -21,7 +23,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Deleted files listed one by one before the rest is only counted.
+// Removed files and folders listed one by one before the rest is only counted.
 constexpr std::size_t kListedDeletions = 20;
 // The launcher's own executable: an update that carries it changes every player's launcher.
 constexpr std::string_view kLauncherName = "Tarvo.exe";
@@ -116,21 +118,50 @@ void Warn(std::ostream& err, const std::string& text) {
   err << "tarvo-publish: warning: " << text << "\n";
 }
 
+// Writes the first names of `names` one per line, indented, and counts the rest.
+void ListNames(std::ostream& out, const std::vector<std::string>& names) {
+  const std::size_t listed = std::min(names.size(), kListedDeletions);
+  for (std::size_t i = 0; i < listed; ++i) out << "  " << names[i] << "\n";
+  if (listed < names.size()) out << "  ... and " << names.size() - listed << " more\n";
+}
+
+// What the update removes from players' installations, and what of the previous tree they
+// keep all the same.
+struct Removals {
+  std::vector<std::string> files;
+  std::vector<std::string> folders;  // inner folders first
+  std::vector<std::string> kept;     // each with why
+
+  bool empty() const { return files.empty() && folders.empty(); }
+};
+
+Removals PlanRemovals(const TreeChanges& changes) {
+  Removals removals;
+  for (const std::string& file : changes.deleted) {
+    if (FoldName(file) == FoldName(kLauncherName)) {
+      removals.kept.push_back(file + " (a launcher never removes itself)");
+    } else if (!RemovableName(file)) {
+      removals.kept.push_back(file + " (launchers never remove it)");
+    } else {
+      removals.files.push_back(file);
+    }
+  }
+  for (const std::string& folder : changes.deletedFolders) {
+    if (RemovableName(folder)) removals.folders.push_back(folder);
+  }
+  return removals;
+}
+
 void WarnAboutChanges(const InstallationTree& next, const TreeChanges& changes,
-                      const PublishOptions& options, std::ostream& err) {
+                      const Removals& removals, const PublishOptions& options, std::ostream& err) {
   for (const std::string& skipped : next.skipped) Warn(err, "left out " + skipped);
   if (next.hasPendingFolder) {
     Warn(err, "left out " + std::string(kPendingFolder) + ", the folder of pending downloads");
   }
-  if (!changes.deleted.empty()) {
-    Warn(err, std::to_string(changes.deleted.size()) +
-                  " file(s) of the previous tree are not in the new one; an archive cannot "
-                  "delete, so players keep them:");
-    const std::size_t listed = std::min(changes.deleted.size(), kListedDeletions);
-    for (std::size_t i = 0; i < listed; ++i) err << "  " << changes.deleted[i] << "\n";
-    if (listed < changes.deleted.size()) {
-      err << "  ... and " << changes.deleted.size() - listed << " more\n";
-    }
+  if (!removals.kept.empty()) {
+    Warn(err, std::to_string(removals.kept.size()) +
+                  " file(s) of the previous tree are not in the new one, and players keep them:");
+    ListNames(err, removals.kept);
   }
   for (const TreeNode& item : changes.items) {
     const std::string key = FoldName(item.name);
@@ -146,7 +177,7 @@ void WarnAboutChanges(const InstallationTree& next, const TreeChanges& changes,
                     "it from their next start; it must be built for the same update host");
     }
   }
-  if (changes.items.empty()) {
+  if (changes.items.empty() && removals.empty()) {
     Warn(err,
          "nothing was added or changed: the archive holds no items, and installing it "
          "only records the versions");
@@ -241,7 +272,8 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
       throw Refusal(item.name + " is larger than an archive item can be (4 GiB)");
     }
   }
-  WarnAboutChanges(next, changes, options, err);
+  const Removals removals = PlanRemovals(changes);
+  WarnAboutChanges(next, changes, removals, options, err);
 
   const std::string newPage =
       site.replacing
@@ -252,21 +284,37 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
   const std::string summary = std::to_string(changes.items.size()) +
                               " item(s): " + std::to_string(changes.added) + " file(s) added, " +
                               std::to_string(changes.changed) + " changed, " +
-                              std::to_string(folders) + " new empty folder(s)";
+                              std::to_string(folders) + " new empty folder(s); removes " +
+                              std::to_string(removals.files.size()) + " file(s) and " +
+                              std::to_string(removals.folders.size()) + " folder(s)";
   if (options.dryRun) {
     out << "would write " << archivePath.string() << (signKey ? ", signed," : "") << " with "
         << summary << "\n";
     for (const TreeNode& item : changes.items) {
       out << "  " << item.name << (item.kind == NodeKind::kDirectory ? "/" : "") << "\n";
     }
+    if (!removals.empty()) out << "it would remove from players' installations:\n";
+    for (const std::string& file : removals.files) out << "  " << file << "\n";
+    for (const std::string& folder : removals.folders) out << "  " << folder << "/\n";
     out << "would " << (site.replacing ? "replace in " : "add to ") << pagePath.string() << ": "
         << entry << "\n";
     return 0;
   }
 
   StagedFile stagedArchive(archivePath);
+  // The removal list travels as the archive's last item, read from a file beside the archive
+  // that goes once the archive is written.
+  std::vector<TreeNode> items = changes.items;
+  StagedFile removalList(archivePath.string() + ".removals");
+  if (!removals.empty()) {
+    const std::string list = FormatRemovalList(removals.files, removals.folders);
+    WriteFileBytes(removalList.path(), list);
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    items.push_back({std::string(kRemovalListItemName), NodeKind::kFile, removalList.path(),
+                     list.size(), std::chrono::duration_cast<std::chrono::seconds>(now).count()});
+  }
   try {
-    WriteUpdateArchive(stagedArchive.path(), changes.items, err);
+    WriteUpdateArchive(stagedArchive.path(), items, err);
   } catch (const ArchiveTooLarge& tooLarge) {
     throw Refusal(tooLarge.what());
   }
@@ -293,6 +341,12 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
           : site.pageExists ? "added to "
                             : "created ")
       << pagePath.string() << ": " << entry << "\n";
+  if (!removals.empty()) {
+    std::vector<std::string> names = removals.files;
+    for (const std::string& folder : removals.folders) names.push_back(folder + "/");
+    out << "players' launchers remove:\n";
+    ListNames(out, names);
+  }
   return 0;
 }
 

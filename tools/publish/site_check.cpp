@@ -4,9 +4,11 @@
 #include <map>
 
 #include "common/utf.h"
+#include "install/removal_list.h"
 #include "publish/archive_url.h"
 #include "publish/file_bytes.h"
 #include "publish/version_page.h"
+#include "unzip/zip_archive.h"
 
 namespace tarvo::publish {
 
@@ -30,10 +32,54 @@ bool IsPlainUrl(std::string_view url) {
   });
 }
 
+// Closes the archive however the reading ends.
+struct OpenArchive {
+  ZipHandle handle;
+  ~OpenArchive() { ZipCloseArchive(handle); }
+};
+
+std::string ListedName(std::u16string name, bool folder) {
+  std::replace(name.begin(), name.end(), u'\\', u'/');
+  return Utf16ToUtf8(name) + (folder ? "/" : "");
+}
+
+// What the removal lists of the archive at `file` remove, as launchers read them.
+void CheckRemovals(const std::string& label, const fs::path& file,
+                   std::vector<std::string>& problems, std::vector<std::string>* removals) {
+  const OpenArchive archive{ZipOpenArchive(Utf8ToUtf16(file.string()).c_str())};
+  ZipItem item{};
+  ZipGetItem(archive.handle, -1, &item);
+  const std::int32_t count = item.index;
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (ZipGetItem(archive.handle, i, &item) != ZIP_OK || !IsRemovalListItem(item.name)) continue;
+    std::string text;
+    std::optional<RemovalList> list;
+    if (ZipReadItem(archive.handle, i, kMaxRemovalListBytes, &text) == ZIP_OK) {
+      list = ParseRemovalList(text);
+    }
+    if (!list) {
+      problems.push_back(label + ": the removal list in " + file.string() +
+                         " cannot be read, so launchers remove nothing");
+      continue;
+    }
+    for (const std::string& refused : list->refused) {
+      problems.push_back(label + ": the removal list names " + refused +
+                         ", which launchers never remove");
+    }
+    if (removals == nullptr) continue;
+    for (const std::u16string& name : list->files) {
+      removals->push_back(label + ": removes " + ListedName(name, false));
+    }
+    for (const std::u16string& name : list->folders) {
+      removals->push_back(label + ": removes " + ListedName(name, true) + " when empty");
+    }
+  }
+}
+
 // The problems of one entry: its fields, its URL, its archive on the site.
 void CheckEntry(const VersionEntry& entry, const fs::path& site,
                 const std::optional<fs::path>& archives, const std::optional<PublicKey>& key,
-                std::vector<std::string>& problems) {
+                std::vector<std::string>& problems, std::vector<std::string>* removals) {
   const std::string label = EntryLabel(entry);
   const std::string_view digits = std::string_view(entry.text).substr(0, kVersionDigits);
   if (digits.size() < kVersionDigits || !IsDigits(digits)) {
@@ -56,10 +102,13 @@ void CheckEntry(const VersionEntry& entry, const fs::path& site,
     problems.push_back(label + ": the archive URL's path does not lead into the site");
   } else if (name.empty() || !fs::is_regular_file(*file)) {
     problems.push_back(label + ": archive missing: " + file->string());
-  } else if (key && !VerifyArchiveFile(Utf8ToUtf16(file->string()).c_str(), *key, digits)) {
-    problems.push_back(label + ": " + file->string() +
-                       " is not signed with the key for these versions, so launchers built "
-                       "with it never store it");
+  } else {
+    if (key && !VerifyArchiveFile(Utf8ToUtf16(file->string()).c_str(), *key, digits)) {
+      problems.push_back(label + ": " + file->string() +
+                         " is not signed with the key for these versions, so launchers built "
+                         "with it never store it");
+    }
+    CheckRemovals(label, *file, problems, removals);
   }
 }
 
@@ -74,7 +123,8 @@ std::optional<fs::path> SiteFileForUrl(const fs::path& site, std::string_view ur
 }
 
 std::vector<std::string> CheckSite(const fs::path& site, const std::optional<fs::path>& archives,
-                                   const std::optional<PublicKey>& key) {
+                                   const std::optional<PublicKey>& key,
+                                   std::vector<std::string>* removals) {
   const fs::path pagePath = site / kPageName;
   const std::string page = ReadFileBytes(pagePath);
 
@@ -95,7 +145,7 @@ std::vector<std::string> CheckSite(const fs::path& site, const std::optional<fs:
 
   std::map<VersionKey, const VersionEntry*> byVersions;
   for (const VersionEntry& entry : list.entries) {
-    CheckEntry(entry, site, archives, key, problems);
+    CheckEntry(entry, site, archives, key, problems, removals);
     const auto [sameVersions, firstOfVersions] = byVersions.emplace(entry.key, &entry);
     if (!firstOfVersions) {
       problems.push_back(EntryLabel(entry) + ": the same versions as line " +

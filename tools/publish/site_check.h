@@ -25,10 +25,13 @@ std::optional<std::filesystem::path> SiteFileForUrl(const std::filesystem::path&
 // readable version list; entry tags that do not pair up; entries without 13 digits or without
 // an archive URL; archives missing from the site (looked up by URL path, or by name in
 // `archives` when given); two entries with the same versions; with `key`, archives that are not
-// signed with it for their entry's versions.
+// signed with it for their entry's versions; removal lists that launchers cannot read, or names
+// in them that launchers refuse to remove. With `removals`, one text is added to it for each
+// file or folder that a listed archive removes from players' installations.
 // Throws std::runtime_error when the page cannot be read.
 std::vector<std::string> CheckSite(const std::filesystem::path& site,
                                    const std::optional<std::filesystem::path>& archives,
-                                   const std::optional<PublicKey>& key = std::nullopt);
+                                   const std::optional<PublicKey>& key = std::nullopt,
+                                   std::vector<std::string>* removals = nullptr);
 
 }  // namespace tarvo::publish

@@ -12,14 +12,16 @@ namespace {
 
 int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) {
   std::vector<std::string> problems;
+  std::vector<std::string> removals;
   try {
     std::optional<PublicKey> key;
     if (options.publicKey) key = ParsePublicKey(*options.publicKey);
-    problems = CheckSite(options.site, options.archives, key);
+    problems = CheckSite(options.site, options.archives, key, &removals);
   } catch (const std::exception& failure) {
     err << "tarvo-publish: " << failure.what() << "\n";
     return 1;
   }
+  for (const std::string& removal : removals) out << removal << "\n";
   for (const std::string& problem : problems) out << problem << "\n";
   const std::string page = (options.site / kPageName).string();
   if (!problems.empty()) {

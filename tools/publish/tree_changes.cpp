@@ -5,6 +5,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "install/removal_list.h"
 #include "publish/item_names.h"
 #include "publish/progress.h"
 
@@ -112,6 +113,16 @@ TreeChanges CompareTrees(const InstallationTree& previous, const InstallationTre
     if (node.kind == NodeKind::kFile && !next.nodes.contains(key)) {
       changes.deleted.push_back(node.name);
     }
+  }
+  for (auto it = previous.nodes.rbegin(); it != previous.nodes.rend(); ++it) {
+    if (it->second.kind == NodeKind::kDirectory && !next.nodes.contains(it->first)) {
+      changes.deletedFolders.push_back(it->second.name);
+    }
+  }
+  if (const auto list = next.nodes.find(FoldName(kRemovalListItemName)); list != next.nodes.end()) {
+    changes.problems.push_back(list->second.name +
+                               " is the name under which an update carries the files it "
+                               "removes; rename it");
   }
   return changes;
 }

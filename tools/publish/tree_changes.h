@@ -17,11 +17,14 @@ struct TreeChanges {
   std::vector<TreeNode> items;
   std::size_t added = 0;
   std::size_t changed = 0;
-  // Files of the previous tree that the new one lacks. An archive cannot delete them.
+  // Files of the previous tree that the new one lacks, in folded-name order.
   std::vector<std::string> deleted;
+  // Folders of the previous tree that the new one lacks, inner folders before the ones holding
+  // them.
+  std::vector<std::string> deletedFolders;
   // Why this update cannot be published: a file that became a folder or the other way round
   // (an archive cannot replace one by the other), names Windows cannot hold, names the new tree
-  // holds twice in different letter case.
+  // holds twice in different letter case, a file of the name the removal list travels under.
   std::vector<std::string> problems;
 };
 

@@ -44,5 +44,34 @@ TEST_F(LauncherWithAFileInUse, TheArchiveStaysPendingUntilTheFileIsFree) {
   EXPECT_TRUE(fs::is_empty(install_.dir() / "UpdateZip"));
 }
 
+// A file to be removed that another program holds keeps the archive pending too; the next
+// start removes it.
+TEST_F(LauncherWithAFileInUse, ARemovalWaitsForTheFileToBeFree) {
+  Record(1, 2);
+  test::WriteFile(install_.dir() / "old.dat", "installed");
+  test::WriteFile(Pending("0000100000003.zip"),
+                  test::BuildZip({{"Sys/TarvoRemovals.txt", "TARVO-REMOVALS-1\nold.dat\n"},
+                                  {"notes.txt", "three"}}));
+  {
+    const fs::path ready = install_.root() / "held";
+    test::Process holder(TARVO_HOLD_FILE_PATH,
+                         {(install_.dir() / "old.dat").string(), ready.string()}, install_.dir());
+    ASSERT_TRUE(test::WaitForFile(ready, std::chrono::seconds(30)));
+    EXPECT_EQ(RunLauncher(), 0);
+    EXPECT_EQ(Recorded(), "1/2");
+    EXPECT_TRUE(fs::exists(Pending("0000100000003.zip")));
+    holder.Kill();
+    holder.Wait(seconds(30));
+  }
+  EXPECT_EQ(test::ReadFile(install_.dir() / "old.dat"), "installed");
+  ASSERT_EQ(install_.WaitForClient(seconds(20)).size(), 1u);
+
+  EXPECT_EQ(RunLauncher(), 0);
+  EXPECT_FALSE(fs::exists(install_.dir() / "old.dat"));
+  EXPECT_EQ(test::ReadFile(install_.dir() / "notes.txt"), "three");
+  EXPECT_EQ(Recorded(), "1/3");
+  EXPECT_TRUE(fs::is_empty(install_.dir() / "UpdateZip"));
+}
+
 }  // namespace
 }  // namespace tarvo
