@@ -18,7 +18,8 @@ constexpr MessageMap kAppMessageMap = {nullptr, kAppEntries, std::size(kAppEntri
 
 }  // namespace
 
-CTarvoApp::CTarvoApp(std::string_view publicKey) : CWinApp(nullptr) {
+CTarvoApp::CTarvoApp(std::string_view publicKey, std::uint32_t downloadRate)
+    : CWinApp(nullptr), m_downloadRate(downloadRate) {
   // A key that does not decode trusts nothing: every update is refused rather than none checked.
   if (!publicKey.empty()) m_publicKey = DecodePublicKey(publicKey).value_or(PublicKey{});
 }

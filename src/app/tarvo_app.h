@@ -1,6 +1,7 @@
 #pragma once
 // The application object: runs the launcher dialog once and ends.
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -17,12 +18,15 @@ class CTarvoApp : public CWinApp {
  public:
   // No name: the application is named after the executable, without extension. `publicKey` is
   // the key that updates must be signed with (base64 of 32 bytes, archive_signature.h), or
-  // empty when updates are not signed.
-  explicit CTarvoApp(std::string_view publicKey = {});
+  // empty when updates are not signed; `downloadRate` the build's download rate limit in KiB/s
+  // (0: none), which an installation's Sys\Config.ini may override (download_rate.h).
+  explicit CTarvoApp(std::string_view publicKey = {}, std::uint32_t downloadRate = 0);
   ~CTarvoApp() override;
 
   // The key updates must be signed with; nothing when they are not signed.
   const std::optional<PublicKey>& publicKey() const { return m_publicKey; }
+  // The build's download rate limit in KiB/s; 0: none.
+  std::uint32_t downloadRate() const { return m_downloadRate; }
 
   // Runs the launcher dialog modally as the main window, then returns FALSE so that no
   // message loop follows and the process ends.
@@ -33,6 +37,7 @@ class CTarvoApp : public CWinApp {
 
  private:
   std::optional<PublicKey> m_publicKey;
+  std::uint32_t m_downloadRate;
 };
 
 }  // namespace tarvo

@@ -2,6 +2,7 @@
 
 #include "app/program_paths.h"
 #include "app/tarvo_app.h"
+#include "config/download_rate.h"
 #include "install/pending_archives.h"
 #include "platform/process.h"
 #include "res/resource.h"
@@ -34,13 +35,20 @@ std::optional<PublicKey> LauncherPublicKey() {
   return app != nullptr ? app->publicKey() : std::nullopt;
 }
 
+// The download rate limit the launcher was built with, in KiB/s.
+std::uint32_t LauncherDownloadRate() {
+  const auto* app = dynamic_cast<const CTarvoApp*>(AfxGetApp());
+  return app != nullptr ? app->downloadRate() : 0;
+}
+
 }  // namespace
 
 CTarvoDlg::CTarvoDlg()
     : CDialog(IDD_TARVO_DIALOG, nullptr),
       m_hIcon(LoadIconW(IDR_MAINFRAME)),
       m_publicKey(LauncherPublicKey()),
-      m_downloads(m_publicKey) {}
+      m_pacer(std::make_shared<DownloadPacer>()),
+      m_downloads(m_publicKey, m_pacer) {}
 
 CTarvoDlg::~CTarvoDlg() = default;
 
@@ -90,6 +98,13 @@ BOOL CTarvoDlg::OnInitDialog() {
     std::vector<std::u16string> finished;
     RunStep([&] { InstallPendingArchives(directory, finished, m_publicKey); });
     RunStep([&] { DeletePendingArchives(directory, finished); });
+  });
+
+  // Read after the installation, which may have replaced Sys\Config.ini.
+  RunStep([&] {
+    const std::uint32_t rate =
+        ReadDownloadRate(directory + u"Sys\\Config.ini", LauncherDownloadRate());
+    m_pacer->SetRate(std::uint64_t{rate} * 1024);
   });
 
   // Blocks until the version list has been fetched and planned, or its deadline has passed;

@@ -42,6 +42,8 @@ class CTarvoDlg : public CDialog {
   HICON m_hIcon;
   // The key updates must be signed with; nothing when they are not signed.
   std::optional<PublicKey> m_publicKey;
+  // Keeps this start's downloads together under the installation's rate limit.
+  std::shared_ptr<DownloadPacer> m_pacer;
   // The downloads of this start; the dialog ends once one stored its archive or all ended.
   DownloadQueue m_downloads;
 };

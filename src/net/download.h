@@ -2,6 +2,7 @@
 // Background downloads of update archives: one detached worker thread per archive, which stores
 // the archive only when it arrived whole and then posts WM_DOWNLOAD_FINISHED to the launcher.
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -11,6 +12,8 @@
 #include "platform/types.h"
 
 namespace tarvo {
+
+class DownloadPacer;
 
 // A transfer that receives less than 60 KiB in any minute (below 1 KiB/s) is given up: a
 // server that trickles would otherwise keep the hidden launcher alive for ever.
@@ -25,6 +28,8 @@ struct DownloadRequest {
   // When set, the archive is stored only when it is signed with this key for the 13 digits
   // that the destination's file name begins with.
   std::optional<PublicKey> publicKey = std::nullopt;
+  // Shared by the downloads of one launcher to keep them together under a rate; none: no limit.
+  std::shared_ptr<DownloadPacer> pacer = nullptr;
 };
 
 // Starts a worker that fetches `url` into `destination` and returns at once; the worker posts

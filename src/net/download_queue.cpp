@@ -6,10 +6,11 @@
 
 namespace tarvo {
 
-DownloadQueue::DownloadQueue(const std::optional<PublicKey>& publicKey)
+DownloadQueue::DownloadQueue(const std::optional<PublicKey>& publicKey,
+                             std::shared_ptr<DownloadPacer> pacer)
     : DownloadQueue(
-          [publicKey](const std::u16string& url, const std::u16string& destination) {
-            StartDownload(DownloadRequest{url, destination, kDownloadLimits, publicKey},
+          [publicKey, pacer](const std::u16string& url, const std::u16string& destination) {
+            StartDownload(DownloadRequest{url, destination, kDownloadLimits, publicKey, pacer},
                           &CreateThread);
           },
           kMaxTransfers) {}

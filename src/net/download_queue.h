@@ -9,6 +9,7 @@
 #include <string>
 
 #include "net/download.h"
+#include "net/download_pacer.h"
 
 namespace tarvo {
 
@@ -23,9 +24,10 @@ class DownloadQueue {
  public:
   using Start = std::function<void(const std::u16string& url, const std::u16string& destination)>;
 
-  // Downloads start with StartDownload, within kDownloadLimits; with `publicKey`, an archive
-  // is stored only when it is signed with it.
-  explicit DownloadQueue(const std::optional<PublicKey>& publicKey);
+  // Downloads start with StartDownload, within kDownloadLimits and together paced by `pacer`
+  // (none: no limit); with `publicKey`, an archive is stored only when it is signed with it.
+  DownloadQueue(const std::optional<PublicKey>& publicKey,
+                std::shared_ptr<DownloadPacer> pacer = nullptr);
   // `start` starts one download whose end is reported back later.
   DownloadQueue(Start start, std::size_t maxTransfers);
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/decimal.h"
+#include "net/download_pacer.h"
 #include "platform/files.h"
 #include "platform/internet.h"
 #include "unzip/zip_end_record.h"
@@ -161,7 +162,9 @@ bool ReceiveArchive(const DownloadRequest& request, TransferGuard& guard,
   part = std::make_unique<PartialArchive>(request.destination, request.publicKey);
   std::uint32_t remaining = *length;
   while (remaining > 0) {
-    const UINT wanted = std::min<std::uint32_t>(remaining, kReadPiece);
+    const UINT wanted =
+        PaceRead(request.pacer, guard, std::min<std::uint32_t>(remaining, kReadPiece));
+    if (wanted == 0) break;
     const UINT got = part->ReadFrom(*file, wanted);
     if (got == 0 || got > wanted) break;
     guard.Received(got);

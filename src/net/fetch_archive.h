@@ -32,7 +32,8 @@ std::optional<std::uint32_t> UsableContentLength(std::u16string_view text);
 // the destination, "<destination>.<8 hex digits>.part", made new, which replaces the destination
 // only once complete and checked; on every failure it is deleted and an existing destination
 // stays as it was. The guard hears of every byte received and decides, before anything is
-// stored, whether the transfer still counts. Never throws.
+// stored, whether the transfer still counts; with request.pacer the reads keep to its rate.
+// Never throws.
 FetchOutcome FetchArchive(const DownloadRequest& request, TransferGuard& guard);
 
 // The same with a guard of its own that sets no limits; true when the archive was stored.

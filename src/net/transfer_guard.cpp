@@ -34,9 +34,24 @@ bool TransferGuard::Finish() {
   return true;
 }
 
-bool TransferGuard::Broken(Clock::time_point now) {
-  if (m_limits.deadline.count() > 0 && now - m_start >= m_limits.deadline) return true;
+bool TransferGuard::Hold(Clock::time_point until) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  const Clock::time_point since = Clock::now();
+  m_heldSince = since;
+  m_changed.wait_until(lock, until, [this] { return m_givenUp; });
+  m_held += Clock::now() - since;
+  m_heldSince.reset();
+  return !m_givenUp;
+}
+
+Clock::time_point TransferGuard::Unheld(Clock::time_point now) const {
+  return now - m_held - (m_heldSince ? now - *m_heldSince : Clock::duration(0));
+}
+
+bool TransferGuard::Broken(Clock::time_point wallClock) {
+  if (m_limits.deadline.count() > 0 && wallClock - m_start >= m_limits.deadline) return true;
   if (m_limits.window.count() <= 0) return false;
+  const Clock::time_point now = Unheld(wallClock);
   const std::uint64_t received = m_received;
   m_samples.push_back({now, received});
   // The reference is the newest sample that is at least a window old.
@@ -61,6 +76,7 @@ TransferGuard::Verdict TransferGuard::Watch() {
   }
   m_givenUp = true;
   lock.unlock();
+  m_changed.notify_all();
   m_session->Abort();
   return Verdict::kGivenUp;
 }

@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "platform/internet.h"
 
@@ -19,7 +20,9 @@ namespace tarvo {
 struct TransferLimits {
   // The whole transfer ends within this time from the guard's making.
   std::chrono::milliseconds deadline{0};
-  // Once the transfer is `window` old, at least `minimumBytes` arrive in every `window`.
+  // Once the transfer is `window` old, at least `minimumBytes` arrive in every `window`. Time
+  // the transfer spends held by its own side (Hold) does not count: a transfer paced by the
+  // launcher is not a server that trickles.
   std::chrono::milliseconds window{0};
   std::uint64_t minimumBytes = 0;
 };
@@ -47,6 +50,9 @@ class TransferGuard {
 
   // The transfer's side: counts bytes received (any thread).
   void Received(std::uint64_t bytes) { m_received += bytes; }
+  // The transfer's side: waits until `until` without counting the time against the transfer's
+  // rate, or less when it is given up meanwhile. False when it was given up.
+  bool Hold(std::chrono::steady_clock::time_point until);
   // The transfer's last word: true when it ends in time, after which it is no longer given up;
   // false when it was given up already, after which it must leave everything as it found it.
   bool Finish();
@@ -59,6 +65,8 @@ class TransferGuard {
  private:
   TransferGuard(const TransferLimits& limits, std::unique_ptr<CInternetSession> session);
   bool Broken(std::chrono::steady_clock::time_point now);
+  // `now` less the time held so far: the clock that the rate rule counts by.
+  std::chrono::steady_clock::time_point Unheld(std::chrono::steady_clock::time_point now) const;
 
   const TransferLimits m_limits;
   const std::chrono::steady_clock::time_point m_start;
@@ -68,7 +76,10 @@ class TransferGuard {
   std::condition_variable m_changed;
   bool m_finished = false;
   bool m_givenUp = false;
-  // What had arrived at each check, back to the newest check at least a window old.
+  std::chrono::steady_clock::duration m_held{0};
+  std::optional<std::chrono::steady_clock::time_point> m_heldSince;
+  // What had arrived at each check (in unheld time), back to the newest check at least a
+  // window old.
   struct Sample {
     std::chrono::steady_clock::time_point time;
     std::uint64_t received;

@@ -57,6 +57,12 @@ TEST(TarvoApp, IsNamedAfterTheExecutableAndKeepsTheRegistryKeyText) {
   EXPECT_EQ(app.m_pszAppName, title);
   app.SetRegistryKey(kRegistryKey);
   EXPECT_EQ(app.m_pszRegistryKey, u"应用程序向导生成的本地应用程序");
+  EXPECT_EQ(app.downloadRate(), 0u);
+}
+
+TEST(TarvoApp, KeepsTheDownloadRateItWasBuiltWith) {
+  const CTarvoApp app("", 2048);
+  EXPECT_EQ(app.downloadRate(), 2048u);
 }
 
 // The real launcher dialog with its start-up sequence replaced by what each test needs; the

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "config/config_version.h"
+#include "config/download_rate.h"
 #include "config/ini_file.h"
 #include "platform/profile.h"
 #include "support/test_support.h"
@@ -229,6 +230,32 @@ TEST_F(ConfigVersion, AnEmptyFileGetsTheSectionInItsEncoding) {
   EXPECT_TRUE(ReadConfigVersion(Path(), first, second));
   EXPECT_EQ(first, 1);
   EXPECT_EQ(second, 42);
+}
+
+// The build's limit stands unless Config.ini sets one that makes sense, 0 (no limit) included.
+TEST_F(IniFile, TheDownloadRateComesFromConfigIniWhenItMakesSenseElseFromTheBuild) {
+  constexpr std::uint32_t kBuild = 300;
+  EXPECT_EQ(ReadDownloadRate(Path(), kBuild), kBuild) << "no file";
+  const std::pair<const char*, std::uint32_t> cases[] = {
+      {"512", 512},
+      {"0", 0},
+      {" 64 ", 64},
+      {"1048576", 1048576},
+      {"", kBuild},
+      {"-5", kBuild},
+      {"abc", kBuild},
+      {"12abc", kBuild},
+      {"+7", kBuild},
+      {"1048577", kBuild},
+      {"99999999999999999999", kBuild},
+      {"1.5", kBuild},
+  };
+  for (const auto& [value, expected] : cases) {
+    Write(std::string("[VERSION]\r\nFirstVersion=1\r\n[Tarvo]\r\nDownloadRate=") + value + "\r\n");
+    EXPECT_EQ(ReadDownloadRate(Path(), kBuild), expected) << value;
+  }
+  Write("[VERSION]\r\nFirstVersion=1\r\n");
+  EXPECT_EQ(ReadDownloadRate(Path(), kBuild), kBuild) << "no [Tarvo] section";
 }
 
 }  // namespace

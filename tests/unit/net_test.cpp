@@ -7,12 +7,14 @@
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <thread>
 
 #include "app/launcher_messages.h"
 #include "common/utf.h"
 #include "net/download.h"
+#include "net/download_pacer.h"
 #include "net/fetch_archive.h"
 #include "platform/framework.h"
 #include "platform/internet.h"
@@ -331,6 +333,78 @@ TEST_F(NetTest, TheRequestIsAGetNamingTheExecutable) {
   while (const UINT got = request->Read(piece, sizeof(piece))) head.append(piece, got);
   EXPECT_EQ(head.rfind("GET /echo.zip?echo=1 HTTP/1.1\r\n", 0), 0u) << head;
   EXPECT_NE(head.find("\r\nUser-Agent: tarvo_unit_tests\r\n"), std::string::npos) << head;
+}
+
+// Four transfers reading as fast as the pacer lets them, on a clock of the test's own: together
+// they take the time the rate gives, and no 2 s window carries more than 1.25 times the rate,
+// also after all of them paused for a while.
+TEST(DownloadPacer, KeepsTransfersTogetherUnderTheRateAndSmooth) {
+  using Clock = DownloadPacer::Clock;
+  using std::chrono::milliseconds;
+  const Clock::time_point start{};
+  for (const std::uint64_t kib : {1, 16, 2048, 65536}) {
+    for (const bool pause : {false, true}) {
+      const std::uint64_t rate = kib * 1024;
+      DownloadPacer pacer(rate);
+      std::vector<Clock::time_point> ready(4, start);
+      std::vector<std::pair<Clock::time_point, std::uint64_t>> reads;
+      std::uint64_t received = 0;
+      bool paused = !pause;
+      while (received < rate * 40) {
+        const auto next = std::min_element(ready.begin(), ready.end());
+        if (!paused && *next - start >= std::chrono::seconds(20)) {
+          paused = true;
+          for (Clock::time_point& t : ready) t += std::chrono::seconds(5);
+          continue;
+        }
+        const std::uint32_t piece = pacer.Piece(8192);
+        ASSERT_LE(piece, std::max<std::uint64_t>(rate / 8, DownloadPacer::kMinPiece)) << kib;
+        const Clock::time_point read = std::max(*next, pacer.Reserve(piece, *next));
+        reads.emplace_back(read, piece);
+        received += piece;
+        *next = read + milliseconds(1) / 10;
+      }
+      if (!pause) {
+        const double seconds = std::chrono::duration<double>(reads.back().first - start).count() +
+                               static_cast<double>(reads.back().second) / static_cast<double>(rate);
+        EXPECT_NEAR(seconds, 40.0, 0.5) << kib << " KiB/s";
+      }
+      std::uint64_t inWindow = 0, most = 0;
+      for (std::size_t first = 0, last = 0; first < reads.size();
+           inWindow -= reads[first++].second) {
+        for (; last < reads.size() && reads[last].first - reads[first].first < milliseconds(2000);
+             ++last) {
+          inWindow += reads[last].second;
+        }
+        most = std::max(most, inWindow);
+      }
+      EXPECT_LE(most, rate * 2 * 5 / 4) << kib << " KiB/s" << (pause ? ", paused" : "");
+    }
+  }
+  DownloadPacer unlimited;
+  EXPECT_EQ(unlimited.Piece(8192), 8192u);
+  EXPECT_EQ(unlimited.Reserve(1 << 30, start), start);
+}
+
+// Time a transfer is held by the pacer is not the server's: a transfer held for five windows is
+// not given up, one that then receives nothing is. A deadline counts all time, and giving up
+// wakes a transfer from its hold.
+TEST(TransferGuard, TimeHeldIsNotCountedAgainstTheServer) {
+  using Clock = std::chrono::steady_clock;
+  using std::chrono::milliseconds;
+  const auto watch = [](const std::shared_ptr<TransferGuard>& guard) {
+    return std::async(std::launch::async, [guard] { return guard->Watch(); });
+  };
+  const auto slow = TransferGuard::Make({milliseconds(0), milliseconds(200), 1}, nullptr, 1);
+  auto slowVerdict = watch(slow);
+  EXPECT_TRUE(slow->Hold(Clock::now() + milliseconds(1000)));
+  EXPECT_EQ(slowVerdict.get(), TransferGuard::Verdict::kGivenUp);
+  EXPECT_FALSE(slow->Finish());
+
+  const auto late = TransferGuard::Make({milliseconds(200), milliseconds(0), 0}, nullptr, 1);
+  auto lateVerdict = watch(late);
+  EXPECT_FALSE(late->Hold(Clock::now() + std::chrono::hours(1)));
+  EXPECT_EQ(lateVerdict.get(), TransferGuard::Verdict::kGivenUp);
 }
 
 TEST(UsableContentLength, TakesPositiveDecimalLengthsBelowTheSigned32BitLimit) {
