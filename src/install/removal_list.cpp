@@ -95,10 +95,9 @@ std::optional<RemovalList> ParseRemovalList(std::string_view text) {
   }
   if (header) return std::nullopt;
   // A folder's path is longer than its parent's: the longest first empties children first.
-  std::stable_sort(list.folders.begin(), list.folders.end(),
-                   [](const std::u16string& a, const std::u16string& b) {
-                     return a.size() > b.size();
-                   });
+  std::stable_sort(
+      list.folders.begin(), list.folders.end(),
+      [](const std::u16string& a, const std::u16string& b) { return a.size() > b.size(); });
   return list;
 }
 

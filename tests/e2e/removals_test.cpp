@@ -24,20 +24,21 @@ TEST_F(LauncherRemovals, RemovesWhatTheListNamesInsideTheInstallationAndNothingE
   const std::string launcher = install_.exe().filename().string();
   Record(1, 2);
   const fs::path dir = install_.dir();
-  for (const char* name : {"gone.dat", "data/old/x.dat", "nonempty/keep.dat", "abs.dat",
-                           "keep.dat", "UpdateZip/note.txt"}) {
+  for (const char* name : {"gone.dat", "data/old/x.dat", "nonempty/keep.dat", "abs.dat", "keep.dat",
+                           "UpdateZip/note.txt"}) {
     fs::create_directories((dir / name).parent_path());
     test::WriteFile(dir / name, name);
   }
   fs::create_directories(dir / "empty/inner");
   test::WriteFile(install_.root() / "outside.dat", "outside");
   const std::string config = test::ReadFile(dir / "Sys/Config.ini");
-  const std::string list = "TARVO-REMOVALS-1\r\ngone.dat\r\ndata/old/x.dat\r\ndata/old/\r\n"
-                           "empty/\r\nempty/inner/\r\nnonempty/\r\nmissing.dat\r\nmissing/\r\n"
-                           "../outside.dat\r\n/abs.dat\r\nC:abs.dat\r\ndata/../keep.dat\r\n"
-                           "UpdateZip/note.txt\r\nUpdateZip/\r\nSys/Config.ini\r\n"
-                           "sys\\config.ini\r\nSys/Config.ini.\r\n" +
-                           launcher + "\r\n" + launcher + " \r\n";
+  const std::string list =
+      "TARVO-REMOVALS-1\r\ngone.dat\r\ndata/old/x.dat\r\ndata/old/\r\n"
+      "empty/\r\nempty/inner/\r\nnonempty/\r\nmissing.dat\r\nmissing/\r\n"
+      "../outside.dat\r\n/abs.dat\r\nC:abs.dat\r\ndata/../keep.dat\r\n"
+      "UpdateZip/note.txt\r\nUpdateZip/\r\nSys/Config.ini\r\n"
+      "sys\\config.ini\r\nSys/Config.ini.\r\n" +
+      launcher + "\r\n" + launcher + " \r\n";
   test::WriteFile(Pending("0000100000003.zip"),
                   test::BuildZip({{"Sys/TarvoRemovals.txt", list}, {"new.dat", "new"}}));
 

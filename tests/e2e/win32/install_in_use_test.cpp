@@ -16,17 +16,14 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::seconds;
 
-using LauncherWithAFileInUse = test::InstallFixture;
-
-TEST_F(LauncherWithAFileInUse, TheArchiveStaysPendingUntilTheFileIsFree) {
-  Record(1, 2);
-  test::WriteFile(install_.dir() / "game.dat", "installed");
-  test::WriteFile(Pending("0000100000003.zip"),
-                  test::BuildZip({{"game.dat", "updated"}, {"notes.txt", "three"}}));
-  {
+class LauncherWithAFileInUse : public test::InstallFixture {
+ protected:
+  // Runs the launcher while another program holds `name` of the installation: the pending
+  // archive 0000100000003.zip stays, and nothing is recorded.
+  void RunWhileHeld(const char* name) {
     const fs::path ready = install_.root() / "held";
-    test::Process holder(TARVO_HOLD_FILE_PATH,
-                         {(install_.dir() / "game.dat").string(), ready.string()}, install_.dir());
+    test::Process holder(TARVO_HOLD_FILE_PATH, {(install_.dir() / name).string(), ready.string()},
+                         install_.dir());
     ASSERT_TRUE(test::WaitForFile(ready, std::chrono::seconds(30)));
     EXPECT_EQ(RunLauncher(), 0);
     EXPECT_EQ(Recorded(), "1/2");
@@ -34,6 +31,14 @@ TEST_F(LauncherWithAFileInUse, TheArchiveStaysPendingUntilTheFileIsFree) {
     holder.Kill();
     holder.Wait(seconds(30));
   }
+};
+
+TEST_F(LauncherWithAFileInUse, TheArchiveStaysPendingUntilTheFileIsFree) {
+  Record(1, 2);
+  test::WriteFile(install_.dir() / "game.dat", "installed");
+  test::WriteFile(Pending("0000100000003.zip"),
+                  test::BuildZip({{"game.dat", "updated"}, {"notes.txt", "three"}}));
+  RunWhileHeld("game.dat");
   EXPECT_EQ(test::ReadFile(install_.dir() / "game.dat"), "installed");
   EXPECT_FALSE(fs::exists(install_.dir() / "game.dat.tvnew"));
   ASSERT_EQ(install_.WaitForClient(seconds(20)).size(), 1u);
@@ -52,17 +57,7 @@ TEST_F(LauncherWithAFileInUse, ARemovalWaitsForTheFileToBeFree) {
   test::WriteFile(Pending("0000100000003.zip"),
                   test::BuildZip({{"Sys/TarvoRemovals.txt", "TARVO-REMOVALS-1\nold.dat\n"},
                                   {"notes.txt", "three"}}));
-  {
-    const fs::path ready = install_.root() / "held";
-    test::Process holder(TARVO_HOLD_FILE_PATH,
-                         {(install_.dir() / "old.dat").string(), ready.string()}, install_.dir());
-    ASSERT_TRUE(test::WaitForFile(ready, std::chrono::seconds(30)));
-    EXPECT_EQ(RunLauncher(), 0);
-    EXPECT_EQ(Recorded(), "1/2");
-    EXPECT_TRUE(fs::exists(Pending("0000100000003.zip")));
-    holder.Kill();
-    holder.Wait(seconds(30));
-  }
+  RunWhileHeld("old.dat");
   EXPECT_EQ(test::ReadFile(install_.dir() / "old.dat"), "installed");
   ASSERT_EQ(install_.WaitForClient(seconds(20)).size(), 1u);
 
