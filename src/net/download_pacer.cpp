@@ -13,7 +13,7 @@ std::uint32_t DownloadPacer::Piece(std::uint32_t wanted) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   if (m_rate == 0) return wanted;
   return static_cast<std::uint32_t>(
-      std::min<std::uint64_t>(wanted, std::max<std::uint64_t>(m_rate / 8, kMinPiece)));
+      std::min<std::uint64_t>(wanted, std::max<std::uint64_t>(m_rate / 16, kMinPiece)));
 }
 
 DownloadPacer::Clock::time_point DownloadPacer::Reserve(std::uint64_t bytes,

@@ -1,10 +1,10 @@
 #pragma once
 // Keeping the downloads of one launcher together under a rate, so that they leave the line to
 // the game: before each read a transfer reserves its piece and is held until the rate has room
-// for it. The flow stays smooth rather than bursty: pieces are an eighth of a second's worth at
-// low rates, and what a slow stretch left unused is spent within a fraction of a second, never
-// as a burst. Over any span of time the transfers together read at most the rate times the
-// span, plus kCredit's worth and one piece.
+// for it. The flow stays smooth rather than bursty: pieces are a sixteenth of a second's worth
+// at low rates, and what a slow stretch left unused is spent within a few hundredths of a
+// second, never as a burst. Over any span of time the transfers together read at most the rate
+// times the span, plus kCredit's worth and one piece.
 
 #include <chrono>
 #include <cstdint>
@@ -19,8 +19,9 @@ class DownloadPacer {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // Time whose unused share of the rate a later read may still use.
-  static constexpr Clock::duration kCredit = std::chrono::milliseconds(125);
+  // Time whose unused share of the rate a later read may still use: enough to absorb a late
+  // wake-up, too little to make a burst.
+  static constexpr Clock::duration kCredit = std::chrono::microseconds(31250);
   // Reads never ask for less.
   static constexpr std::uint32_t kMinPiece = 256;
 
@@ -30,8 +31,8 @@ class DownloadPacer {
   // Sets the limit for the transfers from now on (0: none). Any thread.
   void SetRate(std::uint64_t bytesPerSecond);
 
-  // The most a transfer reads at once, of `wanted`: an eighth of a second's worth at the rate
-  // (at least kMinPiece), or `wanted` without a limit.
+  // The most a transfer reads at once, of `wanted`: a sixteenth of a second's worth at the
+  // rate (at least kMinPiece), or `wanted` without a limit.
   std::uint32_t Piece(std::uint32_t wanted) const;
 
   // Reserves `bytes` for a transfer that asks at `now`, and returns when it may read them
