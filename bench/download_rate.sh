@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# The download rate limit: the release build's launcher, in an installation whose
+# Sys\Config.ini sets DownloadRate (2048 KiB/s by default), downloads one archive (64 MiB by
+# default) that its version list names, from a small server on its update host that sends the
+# body in 16 KiB pieces through a 64 KiB send buffer and notes when each piece was taken: what
+# leaves the server is what the launcher has read, give or take those buffers. Prints the time
+# from the launcher's start to the archive stored, against size / limit, and the most bytes
+# that any 2 s window carried, against the limit. Once, or ROUNDS times.
+# Prints figures; passes or fails nothing. Its update host must be on 127.0.0.1 (the default);
+# run it where port 8619 is free (for instance in "unshare -n" with lo up).
+#   bench/download_rate.sh [KIB_PER_S (2048)] [SIZE_MIB (64)] [ROUNDS (1)]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+rate=${1:-2048}
+size_mib=${2:-64}
+rounds=${3:-1}
+
+. bench/release_build.sh
+release_build tarvo
+
+work=$(mktemp -d /var/tmp/tarvo-rate.XXXXXX)
+trap 'rm -rf "$work"' EXIT INT TERM
+head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/payload.bin"
+(cd "$work" && zip -0 -q archive.zip payload.bin && rm payload.bin)
+
+python3 - "$work" "$port" "$rate" "$rounds" "$build/tarvo" <<'PY'
+import http.server, os, shutil, socket, statistics, subprocess, sys, threading, time
+
+work, port, rate, rounds, launcher = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), \
+    int(sys.argv[4]), sys.argv[5]
+archive = os.path.join(work, "archive.zip")
+size = os.path.getsize(archive)
+page = (f"<vlVersionList><Version>0000100000002http://127.0.0.1:{port}/archive.zip</Version>"
+        "</vlVersionList>").encode()
+sent = []  # (seconds, bytes) per piece taken by the send buffer
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        body = page if self.path == "/zip.html" else None
+        if body is None and self.path != "/archive.zip":
+            self.send_error(404)
+            return
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body) if body else size))
+        self.end_headers()
+        if body:
+            self.wfile.write(body)
+            return
+        with open(archive, "rb") as f:
+            while piece := f.read(16384):
+                self.wfile.write(piece)
+                sent.append((time.perf_counter(), len(piece)))
+
+class Server(http.server.ThreadingHTTPServer):
+    def server_bind(self):
+        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 65536)
+        super().server_bind()
+
+server = Server(("127.0.0.1", port), Handler)
+threading.Thread(target=server.serve_forever, daemon=True).start()
+
+def most_in_window(seconds, skip=0.0):
+    """The most bytes taken in any window of `seconds`, leaving out the first `skip` seconds."""
+    most = total = 0
+    start = sent[0][0] + skip
+    first = next(i for i, (t, _) in enumerate(sent) if t >= start)
+    for last in range(first, len(sent)):
+        total += sent[last][1]
+        while sent[last][0] - sent[first][0] >= seconds:
+            total -= sent[first][1]
+            first += 1
+        most = max(most, total)
+    return most
+
+limit = rate * 1024
+expected = size / limit
+times, windows = [], []
+for number in range(1, rounds + 1):
+    sent.clear()
+    out = os.path.join(work, f"install{number}")
+    os.makedirs(os.path.join(out, "Sys"))
+    os.makedirs(os.path.join(out, "UpdateZip"))
+    shutil.copy2(launcher, os.path.join(out, "tarvo"))
+    with open(os.path.join(out, "Sys", "Config.ini"), "w") as f:
+        f.write(f"[VERSION]\r\nFirstVersion=1\r\nSecondVersion=1\r\n[Tarvo]\r\nDownloadRate={rate}\r\n")
+    began = time.perf_counter()
+    status = subprocess.run([os.path.join(out, "tarvo")], cwd=out).returncode
+    seconds = time.perf_counter() - began
+    stored = os.path.join(out, "UpdateZip", "0000100000002.zip")
+    ok = status == 0 and os.path.exists(stored) and os.path.getsize(stored) == size
+    most = most_in_window(2.0)
+    later = most_in_window(2.0, 2.0)
+    times.append(seconds)
+    windows.append(most / (2 * limit))
+    print(f"round {number}: {size / 2**20:.1f} MiB in {seconds:.2f} s "
+          f"({seconds / expected:.3f} of size / limit = {expected:.2f} s); "
+          f"most in any 2 s window {most / 2**10:.0f} KiB = {most / (2 * limit):.3f} x the limit, "
+          f"after the first 2 s (which fill the sockets' buffers) {later / (2 * limit):.3f} x"
+          f"{'' if ok else '  NOT STORED'}", flush=True)
+    shutil.rmtree(out)
+if rounds > 1:
+    print(f"median {statistics.median(times):.2f} s (fastest {min(times):.2f} s); "
+          f"largest 2 s window {max(windows):.3f} x the limit")
+server.shutdown()
+PY
