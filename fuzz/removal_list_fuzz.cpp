@@ -13,8 +13,9 @@ namespace {
 
 bool Allowed(const std::u16string& name) {
   const std::u16string_view top = std::u16string_view(name).substr(0, name.find(u'\\'));
-  return !name.empty() && !tarvo::IsAbsoluteZipPath(name) && tarvo::CleanZipItemName(name) == name &&
-         tarvo::IsExtractablePath(name) && !tarvo::SameWindowsPath(top, u"UpdateZip") &&
+  return !name.empty() && !tarvo::IsAbsoluteZipPath(name) &&
+         tarvo::CleanZipItemName(name) == name && tarvo::IsExtractablePath(name) &&
+         !tarvo::SameWindowsPath(top, u"UpdateZip") &&
          !tarvo::SameWindowsPath(name, u"Sys\\Config.ini");
 }
 
