@@ -18,8 +18,9 @@ constexpr MessageMap kAppMessageMap = {nullptr, kAppEntries, std::size(kAppEntri
 
 }  // namespace
 
-CTarvoApp::CTarvoApp(std::string_view publicKey, std::uint32_t downloadRate)
-    : CWinApp(nullptr), m_downloadRate(downloadRate) {
+CTarvoApp::CTarvoApp(std::string_view publicKey, std::uint32_t downloadRate,
+                     const CDiskFlush& diskFlush)
+    : CWinApp(nullptr), m_downloadRate(downloadRate), m_diskFlush(diskFlush) {
   // A key that does not decode trusts nothing: every update is refused rather than none checked.
   if (!publicKey.empty()) m_publicKey = DecodePublicKey(publicKey).value_or(PublicKey{});
 }

@@ -41,6 +41,12 @@ std::uint32_t LauncherDownloadRate() {
   return app != nullptr ? app->downloadRate() : 0;
 }
 
+// How the launcher puts installed files on the disk.
+const CDiskFlush& LauncherDiskFlush() {
+  const auto* app = dynamic_cast<const CTarvoApp*>(AfxGetApp());
+  return app != nullptr ? app->diskFlush() : PlatformDiskFlush();
+}
+
 }  // namespace
 
 CTarvoDlg::CTarvoDlg()
@@ -96,7 +102,9 @@ BOOL CTarvoDlg::OnInitDialog() {
     CFolderLock lock;
     if (!LockPendingArchives(directory, lock)) return;
     std::vector<std::u16string> finished;
-    RunStep([&] { InstallPendingArchives(directory, finished, m_publicKey); });
+    RunStep([&] {
+      InstallPendingArchives(directory, finished, m_publicKey, &FindFiles, LauncherDiskFlush());
+    });
     RunStep([&] { DeletePendingArchives(directory, finished); });
   });
 

@@ -12,6 +12,12 @@ bool LessIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
       [](char16_t x, char16_t y) { return FoldAsciiCase(x) < FoldAsciiCase(y); });
 }
 
+bool SamePathIgnoringCase(std::u16string_view a, std::u16string_view b) {
+  const auto unit = [](char16_t c) { return FoldAsciiCase(c == u'/' ? u'\\' : c); };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [&unit](char16_t x, char16_t y) { return unit(x) == unit(y); });
+}
+
 bool IsWindowsDeviceName(std::u16string_view component) {
   component = component.substr(0, component.find(u'.'));
   while (!component.empty() && component.back() == u' ') component.remove_suffix(1);

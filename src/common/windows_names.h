@@ -16,6 +16,10 @@ constexpr char16_t FoldAsciiCase(char16_t c) {
 // UTF-16 code unit.
 bool LessIgnoringAsciiCase(std::u16string_view a, std::u16string_view b);
 
+// True when `a` and `b` name the same file as Windows compares paths: "\" and "/" alike, ASCII
+// letters in either case.
+bool SamePathIgnoringCase(std::u16string_view a, std::u16string_view b);
+
 // True when a path component names a device on Windows ("NUL", "com1.txt", "CON .x", "CONIN$"):
 // Windows opens the device whatever extension or trailing blanks follow the name.
 bool IsWindowsDeviceName(std::u16string_view component);

@@ -8,6 +8,9 @@
 
 namespace tarvo {
 
+// Where the configuration lies under the program directory.
+inline constexpr char16_t kConfigFileName[] = u"Sys\\Config.ini";
+
 // Reads the pair from the configuration path (GetConfigPath). Returns false, leaving both
 // out-parameters as they were, when no file that can be read exists there (nothing, a folder,
 // a device, a file this process may not read); otherwise sets both and returns true.

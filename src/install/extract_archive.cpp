@@ -2,7 +2,10 @@
 
 #include <chrono>
 #include <future>
+#include <vector>
 
+#include "common/windows_names.h"
+#include "config/config_version.h"
 #include "install/archive_removals.h"
 #include "platform/files.h"
 #include "unzip/system_failure.h"
@@ -80,7 +83,8 @@ ArchiveInstall Settle(ZipHandle archive, Authenticity& authenticity) {
 
 ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
                                           const std::u16string& programDirectory,
-                                          const std::optional<PublicKey>& key) {
+                                          const std::optional<PublicKey>& key,
+                                          const CDiskFlush& flush) {
   // Held open, without letting others write, for the whole extraction: an archive in use by
   // another program is tried again later, one that is not there any more counts as none.
   CFile held;
@@ -100,11 +104,18 @@ ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
 
   const OpenArchive archive{ZipOpenArchive(archivePath.c_str())};
   if (authenticity) ZipHoldItems(archive.handle, true);
+  ZipFlushItems(archive.handle, &flush);
   ZipItem item{};
   ZipGetItem(archive.handle, -1, &item);
   const std::int32_t count = item.index;
   ArchiveRemovals removals;
-  for (std::int32_t i = 0; i < count; ++i) {
+  // The configuration that an archive carries records versions as soon as it is in place: it
+  // goes last, after the removals too, so that nothing records the archive's versions before
+  // all the rest of it is done.
+  std::vector<std::int32_t> configuration;
+  // Extracts item i; the outcome when the archive's installation ends there.
+  const auto extract = [&](std::int32_t i,
+                           bool deferConfiguration) -> std::optional<ArchiveInstall> {
     // Once the verdict is in, what is held is placed and the rest goes straight to its place.
     if (authenticity && authenticity->Known()) {
       const ArchiveInstall settled = Settle(archive.handle, *authenticity);
@@ -115,15 +126,29 @@ ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
     item.name[0] = 0;
     item.uncompressedSize = 0;
     ZipGetItem(archive.handle, i, &item);
-    if (removals.Take(archive.handle, i, item)) continue;
+    if (removals.Take(archive.handle, i, item)) return std::nullopt;
+    if (deferConfiguration && SamePathIgnoringCase(item.name, kConfigFileName)) {
+      configuration.push_back(i);
+      return std::nullopt;
+    }
     const ZipResult result = ZipExtractItem(archive.handle, i, item.name);
     // Held items go when the archive is closed.
     if (result == ZIP_ERR_SYSTEM || result == ZIP_ERR_WRITE) return ArchiveInstall::kMachineFailed;
+    return std::nullopt;
+  };
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (const auto ended = extract(i, true)) return *ended;
   }
-  const ArchiveInstall installed =
-      authenticity ? Settle(archive.handle, *authenticity) : ArchiveInstall::kDone;
-  if (installed != ArchiveInstall::kDone) return installed;
-  return removals.Apply(programDirectory) ? ArchiveInstall::kDone : ArchiveInstall::kMachineFailed;
+  if (authenticity) {
+    const ArchiveInstall settled = Settle(archive.handle, *authenticity);
+    authenticity.reset();
+    if (settled != ArchiveInstall::kDone) return settled;
+  }
+  if (!removals.Apply(programDirectory)) return ArchiveInstall::kMachineFailed;
+  for (const std::int32_t i : configuration) {
+    if (const auto ended = extract(i, false)) return *ended;
+  }
+  return ArchiveInstall::kDone;
 }
 
 }  // namespace tarvo

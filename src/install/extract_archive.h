@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/disk_flush.h"
 #include "unzip/archive_signature.h"
 
 namespace tarvo {
@@ -32,9 +33,12 @@ enum class ArchiveInstall {
 // With `key`, the archive must be signed with it for the 13 digits its file name begins with
 // (archive_signature.h). Its signature is checked on a thread of its own while the items are
 // extracted; until it has verified, extracted items are held beside their targets, and are
-// placed once it has, or removed when it does not.
+// placed once it has, or removed when it does not, with whatever an earlier, stopped try left
+// beside the targets. Each file item is flushed through `flush` before it takes its place. An
+// item named Sys\Config.ini is extracted after all the others and the removals.
 ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
                                           const std::u16string& programDirectory,
-                                          const std::optional<PublicKey>& key = std::nullopt);
+                                          const std::optional<PublicKey>& key = std::nullopt,
+                                          const CDiskFlush& flush = PlatformDiskFlush());
 
 }  // namespace tarvo

@@ -40,23 +40,39 @@ bool LockPendingArchives(const std::u16string& programDirectory, CFolderLock& lo
 
 void InstallPendingArchives(const std::u16string& programDirectory,
                             std::vector<std::u16string>& finished,
-                            const std::optional<PublicKey>& key, const FileSearch& search) {
+                            const std::optional<PublicKey>& key, const FileSearch& search,
+                            const CDiskFlush& flush) {
   const std::u16string folder = PendingFolder(programDirectory);
-  const std::u16string configPath = programDirectory + u"Sys\\Config.ini";
+  const std::u16string configPath = programDirectory + kConfigFileName;
   std::vector<std::u16string> names = search(folder + u"*.zip");
   // FAT32 and exFAT list names in the order they were made, not sorted as NTFS does.
   std::sort(names.begin(), names.end(), LessIgnoringAsciiCase);
+  const auto done = [&finished](const std::u16string& path) {
+    DeleteFileW(path.c_str());
+    finished.push_back(path);
+  };
   for (const std::u16string& name : names) {
     const std::u16string path = folder + name;
-    const ArchiveInstall installed = ExtractArchiveToProgramDir(path, programDirectory, key);
-    if (installed == ArchiveInstall::kMachineFailed) return;
-    if (installed == ArchiveInstall::kNotAuthentic) {
-      finished.push_back(path);
+    const auto versions = VersionsFromFileTitle(FileTitleFromPath(name));
+    // A download that ended after a newer update was installed would take files back to its
+    // version, under the newer versions recorded.
+    std::int32_t first = 0, second = 0;
+    if (versions && ReadConfigVersion(configPath, first, second) && versions->first == first &&
+        versions->second <= second) {
+      done(path);
       continue;
     }
-    const auto versions = VersionsFromFileTitle(FileTitleFromPath(name));
+    const ArchiveInstall installed = ExtractArchiveToProgramDir(path, programDirectory, key, flush);
+    if (installed == ArchiveInstall::kMachineFailed) return;
+    if (installed == ArchiveInstall::kNotAuthentic) {
+      done(path);
+      continue;
+    }
+    // What the versions stand for is on the disk before they are recorded; the archive goes as
+    // soon as they are, so that a start after a kill never installs it again over a later one.
+    if (!flush.FlushExtracted(programDirectory)) return;
     if (versions && !WriteConfigVersion(configPath, versions->first, versions->second)) return;
-    finished.push_back(path);
+    done(path);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/disk_flush.h"
 #include "platform/files.h"
 #include "unzip/archive_signature.h"
 
@@ -31,19 +32,23 @@ bool LockPendingArchives(const std::u16string& programDirectory, CFolderLock& lo
 // Installs every "*.zip" file of "UpdateZip\" under the program directory (`programDirectory`,
 // ending in "\"), in case-insensitive ordinal order of their names (as NTFS lists them, whatever
 // order the search gives), and after each one records the versions its name carries when it
-// begins with 13 digits (ExtractArchiveToProgramDir, WriteConfigVersion). An archive the machine
-// kept out, or whose versions an existing Sys\Config.ini would not take, is not recorded, and
-// the pass stops there: it and every later archive stay for another start. With `key`, an
-// archive that is not signed with it for the versions of its name is not installed and records
-// nothing. The paths of the archives that are done with (installed, or found not authentic) are
-// added to `finished` as the pass goes.
+// begins with 13 digits (ExtractArchiveToProgramDir, WriteConfigVersion), once `flush` has put
+// its files on the disk, then deletes it. An archive whose name carries the recorded
+// FirstVersion and a SecondVersion not above the recorded one (as the pass itself may just have
+// recorded) is deleted unread. An archive the machine kept out, or whose versions an existing
+// Sys\Config.ini would not take, is not recorded, and the pass stops there: it and every later
+// archive stay for another start. With `key`, an archive that is not signed with it for the
+// versions of its name is not installed, records nothing and is deleted. The paths of the
+// archives that are done with are added to `finished` as the pass goes.
 void InstallPendingArchives(const std::u16string& programDirectory,
                             std::vector<std::u16string>& finished,
                             const std::optional<PublicKey>& key = std::nullopt,
-                            const FileSearch& search = &FindFiles);
+                            const FileSearch& search = &FindFiles,
+                            const CDiskFlush& flush = PlatformDiskFlush());
 
-// Deletes the archives in `finished`, every "*.part" file that an interrupted download left in
-// "UpdateZip\", and the executable that an earlier self-update moved aside.
+// Deletes the archives in `finished` that are still there, every "*.part" file that an
+// interrupted download left in "UpdateZip\", and the executable that an earlier self-update
+// moved aside.
 void DeletePendingArchives(const std::u16string& programDirectory,
                            const std::vector<std::u16string>& finished);
 

@@ -106,10 +106,13 @@ class PartialArchive {
     return !key_ || VerifyEnding(*ending, *key_);
   }
 
-  // Closes the file and moves it over the destination; false when the move fails.
+  // Closes the file and moves it over the destination; false when the move fails. The bytes
+  // reach the disk before the name that says the archive is whole, and then the name.
   bool Commit() {
+    file_.Flush();
     file_.Close();
     committed_ = MoveFileExW(path_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (committed_) FlushFolder(destination_.substr(0, destination_.rfind(u'\\') + 1).c_str());
     return committed_;
   }
 

@@ -77,6 +77,15 @@ BOOL DeleteFileW(const char16_t* path);
 BOOL RemoveDirectoryW(const char16_t* path);
 // Renames a file; with MOVEFILE_REPLACE_EXISTING an existing target is replaced at once.
 BOOL MoveFileExW(const char16_t* from, const char16_t* to, DWORD flags);
+// Puts on the disk the entries of the folder at `path` (the names of files just renamed or
+// made in it), where the system does not do so by itself: POSIX fsync of the folder; on Win32
+// NTFS journals them, and nothing is done. False when the system reports a failure.
+BOOL FlushFolder(const char16_t* path);
+// Puts on the disk what this process wrote and renamed on the file system that holds `path`
+// but did not flush file by file: POSIX syncfs, one call however many files were written
+// (COutputFile::Flush only starts their writing back); Win32 nothing, as COutputFile::Flush
+// has put each file on the disk. False when the system reports a failure.
+BOOL FlushFileSystem(const char16_t* path);
 
 // A file opened by path. Operations throw CFileException on failure.
 class CFile {
@@ -107,6 +116,8 @@ class CFile {
   std::uint64_t GetLength() const;
   // Moves the position to `offset` from `from`; returns the new position. Throws on failure.
   std::uint64_t Seek(std::int64_t offset, UINT from);
+  // Puts what was written on the disk (fsync, FlushFileBuffers) or throws.
+  void Flush();
   void Close();
   bool IsOpen() const;
 

@@ -33,6 +33,11 @@ class COutputFile {
   // Sets the file's times, in 100-nanosecond intervals since 1601-01-01 UTC; a time of 0 leaves
   // that time as it is. POSIX has no creation time; the result is not reported.
   void SetFileTime(std::uint64_t creation, std::uint64_t access, std::uint64_t modification);
+  // Hands what was written to the disk. Win32: FlushFileBuffers, the data is on the disk when it
+  // returns. POSIX: starts writing it back and returns; FlushFileSystem waits for it, for all the
+  // files written meanwhile at once, which costs far less than a flush of each. False, with
+  // GetLastError telling why, when the system reports a failure.
+  bool Flush();
   // Closes the file. False, with GetLastError telling why, when the system reports a failure on
   // closing (data not written).
   bool Close();

@@ -11,6 +11,8 @@
 
 namespace tarvo {
 
+class CDiskFlush;
+
 struct ZipReader;
 // An open archive; null stands for none, and every operation given null returns ZIP_ERR_ARGS.
 using ZipHandle = ZipReader*;
@@ -97,6 +99,12 @@ ZipResult ZipExtractItem(ZipHandle handle, std::int32_t index, const char16_t* n
 // known (such as whether the archive is authentic). ZIP_OK, or ZIP_ERR_ARGS for a null handle.
 ZipResult ZipHoldItems(ZipHandle handle, bool hold) noexcept;
 
+// Has every file item extracted from now on flushed through `flush` (null: none) once its data
+// is complete, before it takes its target's place; a flush that fails fails the item with
+// ZIP_ERR_SYSTEM or ZIP_ERR_WRITE. `flush` must outlive the handle. ZIP_OK, or ZIP_ERR_ARGS for
+// a null handle.
+ZipResult ZipFlushItems(ZipHandle handle, const CDiskFlush* flush) noexcept;
+
 // Moves every held item over its target, in the order they were extracted, and forgets them.
 // An item whose target the machine will not give up stops it: that item and the ones after it
 // are discarded, and ZIP_ERR_SYSTEM returned; an item that cannot take its place for any other
@@ -104,7 +112,9 @@ ZipResult ZipHoldItems(ZipHandle handle, bool hold) noexcept;
 ZipResult ZipPlaceHeldItems(ZipHandle handle) noexcept;
 
 // Removes every held item, and the folders made for items while they were held when they are
-// empty: the installation is as it was before. ZIP_OK, or ZIP_ERR_ARGS for a null handle.
+// empty, and whatever stands at the temporary name of any file item of the archive (left by a
+// try that was stopped): the installation is as it was before. ZIP_OK, or ZIP_ERR_ARGS for a
+// null handle.
 ZipResult ZipDiscardHeldItems(ZipHandle handle) noexcept;
 
 // Reads the data of item `index` into `data`, checked against its CRC-32, without writing

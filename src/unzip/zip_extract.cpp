@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/windows_names.h"
+#include "platform/disk_flush.h"
 #include "platform/files.h"
 #include "platform/output_file.h"
 #include "unzip/create_directory_chain.h"
@@ -85,16 +86,9 @@ class TemporaryFile {
   bool placed_ = false;
 };
 
-// The same file, as paths compare on Windows: either separator, ASCII letters in either case.
-bool SamePath(std::u16string_view a, std::u16string_view b) {
-  const auto unit = [](char16_t c) { return FoldAsciiCase(c == u'/' ? u'\\' : c); };
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [&unit](char16_t x, char16_t y) { return unit(x) == unit(y); });
-}
-
 bool IsRunningExecutable(const std::u16string& path) {
   const std::u16string module = GetModulePath();
-  return !module.empty() && SamePath(module, path);
+  return !module.empty() && SamePathIgnoringCase(module, path);
 }
 
 // Moves the complete file over its target.
@@ -157,6 +151,8 @@ ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view
   const DWORD existing = GetFileAttributesW(target.file.c_str());
   const bool replaces = existing != INVALID_FILE_ATTRIBUTES;
   if (replaces && (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+    // What a stopped earlier try of this item left would otherwise stay for good.
+    Discard(target.file + kZipTemporarySuffix);
     return ZIP_ERR_FILE;
   }
 
@@ -173,7 +169,7 @@ ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view
   }
   // A later item of the same name takes the place of one held.
   std::erase_if(reader.held, [&target](const ZipReader::HeldItem& held) {
-    return SamePath(held.target, target.file);
+    return SamePathIgnoringCase(held.target, target.file);
   });
   TemporaryFile temporary(target.file);
   COutputFile output;
@@ -186,6 +182,10 @@ ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view
     return Classify(error, ZIP_ERR_FILE);
   }
   ZipResult result = CopyItemData(reader, item, output);
+  if (result == ZIP_OK && reader.flush != nullptr &&
+      !reader.flush->FlushOutputFile(output, temporary.path())) {
+    result = Classify(GetLastError(), ZIP_ERR_WRITE);
+  }
   if (!output.Close() && result == ZIP_OK) result = ZIP_ERR_WRITE;
   reader.entry->Close();
   if (result != ZIP_OK) return result;
@@ -223,6 +223,12 @@ ZipResult ZipHoldItems(ZipHandle handle, bool hold) noexcept {
   return ZIP_OK;
 }
 
+ZipResult ZipFlushItems(ZipHandle handle, const CDiskFlush* flush) noexcept {
+  if (handle == nullptr) return ZIP_ERR_ARGS;
+  handle->flush = flush;
+  return ZIP_OK;
+}
+
 ZipResult ZipPlaceHeldItems(ZipHandle handle) noexcept {
   if (handle == nullptr) return ZIP_ERR_ARGS;
   ZipReader& reader = *handle;
@@ -249,7 +255,22 @@ ZipResult ZipPlaceHeldItems(ZipHandle handle) noexcept {
 
 ZipResult ZipDiscardHeldItems(ZipHandle handle) noexcept {
   if (handle == nullptr) return ZIP_ERR_ARGS;
-  DiscardHeldItems(*handle);
+  ZipReader& reader = *handle;
+  DiscardHeldItems(reader);
+  try {
+    reader.CloseEntry();
+    for (std::int32_t i = 0; i < reader.count; ++i) {
+      ZipItem item{};
+      ExtractionTarget target;
+      if (ReadZipItem(reader, i, &item) == ZIP_OK &&
+          (item.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+          ComposeTarget(reader.root, item.name, false, &target) == ZIP_OK) {
+        Discard(target.file + kZipTemporarySuffix);
+      }
+    }
+  } catch (...) {
+    // Memory for a path could not be had.
+  }
   return ZIP_OK;
 }
 

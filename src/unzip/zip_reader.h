@@ -54,6 +54,8 @@ struct ZipReader {
     std::u16string target;
   };
   bool holding = false;
+  // What puts each file item on the disk before it is placed (ZipFlushItems); null: nothing.
+  const CDiskFlush* flush = nullptr;
   std::vector<HeldItem> held;
   std::vector<std::u16string> heldFolders;
   // Folders found or made for earlier items; forgotten when held folders are removed.

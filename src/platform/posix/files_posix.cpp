@@ -132,6 +132,26 @@ BOOL MoveFileExW(const char16_t* from, const char16_t* to, DWORD flags) {
   return Succeeded(std::rename(NativePath(from).c_str(), target.c_str()) == 0);
 }
 
+BOOL FlushFolder(const char16_t* path) {
+  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Succeeded(false);
+  const bool flushed = fsync(fd) == 0;
+  const int error = errno;
+  close(fd);
+  errno = error;
+  return Succeeded(flushed);
+}
+
+BOOL FlushFileSystem(const char16_t* path) {
+  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Succeeded(false);
+  const bool flushed = syncfs(fd) == 0;
+  const int error = errno;
+  close(fd);
+  errno = error;
+  return Succeeded(flushed);
+}
+
 struct CFile::Impl {
   int fd = -1;
   ~Impl() {
@@ -204,6 +224,11 @@ std::uint64_t CFile::Seek(std::int64_t offset, UINT from) {
   const off_t position = lseek(m_impl->fd, static_cast<off_t>(offset), whence);
   if (position < 0) throw CFileException(errno);
   return static_cast<std::uint64_t>(position);
+}
+
+void CFile::Flush() {
+  if (!IsOpen()) throw CFileException(EBADF);
+  if (fsync(m_impl->fd) != 0) throw CFileException(errno);
 }
 
 void CFile::Close() {

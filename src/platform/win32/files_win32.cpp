@@ -54,6 +54,13 @@ BOOL MoveFileExW(const char16_t* from, const char16_t* to, DWORD flags) {
   return ::MoveFileExW(Wide(from), Wide(to), flags);
 }
 
+// Windows has no call for it that a user may make: NTFS journals a folder's entries itself.
+BOOL FlushFolder(const char16_t*) { return TRUE; }
+
+// Each file was flushed on its own (COutputFile::Flush): Windows has no flush of a whole volume
+// that a user may call.
+BOOL FlushFileSystem(const char16_t*) { return TRUE; }
+
 struct CFile::Impl {
   HANDLE handle = INVALID_HANDLE_VALUE;
   ~Impl() {
@@ -123,6 +130,12 @@ std::uint64_t CFile::Seek(std::int64_t offset, UINT from) {
     throw CFileException(static_cast<long>(GetLastError()));
   }
   return static_cast<std::uint64_t>(position.QuadPart);
+}
+
+void CFile::Flush() {
+  if (!IsOpen() || !FlushFileBuffers(m_impl->handle)) {
+    throw CFileException(static_cast<long>(GetLastError()));
+  }
 }
 
 void CFile::Close() {

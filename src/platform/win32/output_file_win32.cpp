@@ -72,6 +72,11 @@ void COutputFile::SetFileTime(std::uint64_t creation, std::uint64_t access,
                 modification != 0 ? &m : nullptr);
 }
 
+bool COutputFile::Flush() {
+  if (!m_impl) return false;
+  return FlushFileBuffers(m_impl->handle) != FALSE;
+}
+
 bool COutputFile::Close() {
   if (!m_impl) return true;
   const HANDLE handle = m_impl->handle;
