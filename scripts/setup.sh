@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs everything Tarvo's builds and tests need on a Debian machine, as root:
-# the native toolchain and libraries, nginx, Info-ZIP, bsdtar (for the installation benchmark),
-# help2man, man-db and lintian (tarvo-publish's manual page and package), wrk (the update host's
-# load benchmark), MinGW-w64 for i686, Wine with its 32-bit part, osslsigncode, and static MinGW
-# builds of zlib, minizip, GoogleTest and libsodium under $TARVO_DEPS.
+# the native toolchain and libraries, nginx, Info-ZIP, strace (for a test of the flushing),
+# bsdtar (for the installation benchmark), help2man, man-db and lintian (tarvo-publish's manual
+# page and package), wrk (the update host's load benchmark), MinGW-w64 for i686, Wine with its
+# 32-bit part, osslsigncode, and static MinGW builds of zlib, minizip, GoogleTest and libsodium
+# under $TARVO_DEPS.
 # Safe to run again; when everything is present it only checks and returns.
 set -euo pipefail
 
@@ -29,7 +30,7 @@ NATIVE_PACKAGES=(
   clang libclang-rt-14-dev clang-format
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev zlib1g-dev libminizip-dev libsodium-dev
-  nginx-light python3 python3-cryptography zip unzip curl procps file time locales
+  nginx-light python3 python3-cryptography zip unzip curl procps file time locales strace
   gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386
   dpkg-dev autoconf automake libtool

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "e2e/install_fixture.h"
+#include "support/test_keys.h"
 #include "support/test_support.h"
 #include "support/zip_builder.h"
 
@@ -83,6 +84,32 @@ TEST_F(LauncherInstall, KilledWhileExtractingInstallsTheArchiveAgainAtTheNextSta
     EXPECT_NE(entry.path().extension(), ".tvnew") << entry.path();
   }
 }
+
+// A download that ended late: an archive of the recorded versions, or older, pending beside the
+// newer tree, genuinely signed for its versions where the launcher checks signatures.
+class LateDownload : public test::InstallFixture, public ::testing::WithParamInterface<bool> {
+ protected:
+  LateDownload() : InstallFixture(GetParam()) {}
+};
+
+TEST_P(LateDownload, IsDeletedAndChangesNothing) {
+  Record(1, 3);
+  const std::string config = test::ReadFile(install_.dir() / "Sys" / "Config.ini");
+  test::WriteFile(install_.dir() / "game.dat", "three");
+  for (const std::string versions : {"0000100000002", "0000100000003"}) {
+    const std::string archive =
+        test::BuildZip({{"game.dat", versions}, {"only/" + versions + ".dat", versions}});
+    test::WriteFile(Pending(versions + ".zip"),
+                    GetParam() ? test::Signed(archive, versions) : archive);
+  }
+  EXPECT_EQ(RunLauncher(), 0);
+  EXPECT_EQ(test::ReadFile(install_.dir() / "game.dat"), "three");
+  EXPECT_FALSE(fs::exists(install_.dir() / "only"));
+  EXPECT_EQ(test::ReadFile(install_.dir() / "Sys" / "Config.ini"), config);
+  EXPECT_TRUE(fs::is_empty(install_.dir() / "UpdateZip"));
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndSigned, LateDownload, ::testing::Bool());
 
 }  // namespace
 }  // namespace tarvo

@@ -11,8 +11,11 @@
 #include "install/pending_archives.h"
 #include "install/removal_list.h"
 #include "platform/files.h"
+#include "platform/disk_flush.h"
+#include "support/test_keys.h"
 #include "support/test_support.h"
 #include "support/zip_builder.h"
+#include "unzip/zip_archive.h"
 
 namespace tarvo {
 namespace {
@@ -116,9 +119,10 @@ class Installer : public ::testing::Test {
   }
   // Both passes; the paths of the archives that are done.
   std::vector<std::u16string> InstallAndDelete(const FileSearch& search = &FindFiles,
-                                               const std::optional<PublicKey>& key = {}) {
+                                               const std::optional<PublicKey>& key = {},
+                                               const CDiskFlush& flush = PlatformDiskFlush()) {
     std::vector<std::u16string> finished;
-    InstallPendingArchives(programDirectory(), finished, key, search);
+    InstallPendingArchives(programDirectory(), finished, key, search, flush);
     DeletePendingArchives(programDirectory(), finished);
     return finished;
   }
@@ -197,6 +201,85 @@ TEST_F(Installer, AnArchiveWhoseVersionsCannotBeRecordedStaysWithEveryLaterOne) 
   EXPECT_TRUE(PendingNames().empty());
 }
 
+// A download that ended after newer updates were installed (the recorded versions, or older):
+// deleted unread, against what is recorded when its turn comes, the pass's own recording
+// included. Other lines and other names are installed as before.
+TEST_F(Installer, AnArchiveNotNewerThanTheRecordedVersionsIsDeletedUnread) {
+  test::WriteFile(dir() / "Sys" / "Config.ini",
+                  "[VERSION]\r\nFirstVersion=1\r\nSecondVersion=3\r\n");
+  const std::vector<std::pair<std::string, bool>> archives = {
+      {"0000100000002", false},  {"0000100000003", false}, {"0000100000004", true},
+      {"0000100000004b", false}, {"0000200000001", true},  {"update", true}};
+  for (const auto& [title, installed] : archives) {
+    test::WriteFile(pending((title + ".zip").c_str()), test::BuildZip({{title + ".txt", title}}));
+  }
+  EXPECT_EQ(InstallAndDelete().size(), archives.size());
+  for (const auto& [title, installed] : archives) {
+    EXPECT_EQ(fs::exists(dir() / (title + ".txt")), installed) << title;
+  }
+  EXPECT_EQ(Recorded(), std::make_pair(2, 1));
+  EXPECT_TRUE(PendingNames().empty());
+}
+
+// A flush that notes where it is called: what is recorded, what is pending and what is in place
+// at each call.
+class NotingFlush : public CDiskFlush {
+ public:
+  explicit NotingFlush(const fs::path& dir) : dir_(dir) {}
+  bool FlushOutputFile(COutputFile& file, const std::u16string& path) const override {
+    std::string name = Utf16ToUtf8(path.substr(path.rfind(u"game\\") + 5));
+    std::replace(name.begin(), name.end(), '\\', '/');
+    Note("file " + name);
+    return CDiskFlush::FlushOutputFile(file, path);
+  }
+  bool FlushExtracted(const std::u16string& folder) const override {
+    Note("extracted");
+    return CDiskFlush::FlushExtracted(folder);
+  }
+  mutable std::vector<std::string> notes;
+
+ private:
+  void Note(const std::string& what) const {
+    std::int32_t first = -1, second = -1;
+    ReadConfigVersion(test::CoreText(dir_ / "Sys" / "Config.ini"), first, second);
+    std::vector<std::string> pending;
+    for (const auto& entry : fs::directory_iterator(dir_ / "UpdateZip")) {
+      pending.push_back(entry.path().stem().string().substr(12));
+    }
+    std::sort(pending.begin(), pending.end());
+    std::string note = what + ": recorded " + std::to_string(first) + "/" + std::to_string(second);
+    note += ", pending";
+    for (const std::string& version : pending) note += " " + version;
+    for (const char* file : {"a.txt", "b.txt", "c.txt"}) {
+      if (fs::exists(dir_ / file)) note.append(", ").append(file);
+    }
+    notes.push_back(note);
+  }
+  fs::path dir_;
+};
+
+// Each file is flushed before it takes its place, everything an archive placed (its own
+// configuration last) before its versions are recorded, and each archive is deleted once they
+// are: a kill anywhere leaves no file older than what is recorded, and no archive to install
+// again over a later one.
+TEST_F(Installer, FilesAreFlushedBeforeTheVersionsAreRecordedAndArchivesGoOnceRecorded) {
+  test::WriteFile(
+      pending("0000100000003.zip"),
+      test::BuildZip(
+          {{"Sys/Config.ini", "[Other]\r\nkey=kept\r\n"}, {"a.txt", "three"}, {"b.txt", "three"}}));
+  test::WriteFile(pending("0000100000004.zip"), test::BuildZip({{"c.txt", "four"}}));
+  const NotingFlush flush(dir());
+  InstallAndDelete(&FindFiles, {}, flush);
+  EXPECT_EQ(flush.notes, (std::vector<std::string>{
+                             "file a.txt.tvnew: recorded 1/2, pending 3 4",
+                             "file b.txt.tvnew: recorded 1/2, pending 3 4, a.txt",
+                             "file Sys/Config.ini.tvnew: recorded 1/2, pending 3 4, a.txt, b.txt",
+                             "extracted: recorded 0/0, pending 3 4, a.txt, b.txt",
+                             "file c.txt.tvnew: recorded 1/3, pending 4, a.txt, b.txt",
+                             "extracted: recorded 1/3, pending 4, a.txt, b.txt, c.txt"}));
+  EXPECT_EQ(Recorded(), std::make_pair(1, 4));
+}
+
 TEST_F(Installer, ANonArchiveIsRecordedAndDeletedAndADirectoryNamedZipStays) {
   test::WriteFile(pending("0000100000009.zip"), "this is no archive");
   fs::create_directory(pending("0000100000010.zip"));
@@ -233,8 +316,10 @@ TEST_F(Installer, WithoutAConfigurationNothingIsRecordedAndNoFileCreated) {
   EXPECT_FALSE(fs::exists(pending("0000100000005.zip")));
 }
 
+// Also what a stopped earlier try left beside it goes.
 TEST_F(Installer, AReadOnlyFileIsLeftButTheOtherItemsAndTheVersionsGoThrough) {
   test::WriteFile(dir() / "locked.dat", "locked");
+  test::WriteFile(dir() / "locked.dat.tvnew", "left by a kill");
   fs::permissions(dir() / "locked.dat",
                   fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
@@ -242,9 +327,27 @@ TEST_F(Installer, AReadOnlyFileIsLeftButTheOtherItemsAndTheVersionsGoThrough) {
                   test::BuildZip({{"locked.dat", "new"}, {"free.dat", "free"}}));
   InstallAndDelete();
   EXPECT_EQ(test::ReadFile(dir() / "locked.dat"), "locked");
+  EXPECT_FALSE(fs::exists(dir() / "locked.dat.tvnew"));
   EXPECT_EQ(test::ReadFile(dir() / "free.dat"), "free");
   EXPECT_EQ(Recorded(), std::make_pair(1, 6));
   EXPECT_FALSE(fs::exists(pending("0000100000006.zip")));
+}
+
+// Found not authentic before the extraction reached an item that a stopped earlier try had
+// written: what that try left goes with the archive.
+TEST_F(Installer, WhatAStoppedTryLeftGoesWithAnArchiveThatIsNotAuthentic) {
+  // The first item takes long enough to write that the verdict is in before the last one.
+  std::vector<test::ZipEntry> items = {
+      {.name = "data/big.dat", .data = std::string(8 << 20, 'f'), .method = 0}};
+  for (int i = 0; i < 64; ++i) items.push_back({"data/" + std::to_string(i) + ".dat", "forged"});
+  test::WriteFile(pending("0000100000003.zip"),
+                  test::Signed(test::BuildZip(items), "0000100000003", test::OtherSecretKey()));
+  fs::create_directories(dir() / "data");
+  test::WriteFile(dir() / "data" / "63.dat.tvnew", "left by a kill");
+  EXPECT_EQ(InstallAndDelete(&FindFiles, test::TestPublicKey()).size(), 1u);
+  EXPECT_FALSE(fs::exists(dir() / "data" / "63.dat.tvnew"));
+  EXPECT_FALSE(fs::exists(dir() / "data" / "0.dat"));
+  EXPECT_EQ(Recorded(), std::make_pair(1, 2));
 }
 
 TEST_F(Installer, AMissingPendingFolderChangesNothing) {
