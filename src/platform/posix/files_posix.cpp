@@ -132,25 +132,24 @@ BOOL MoveFileExW(const char16_t* from, const char16_t* to, DWORD flags) {
   return Succeeded(std::rename(NativePath(from).c_str(), target.c_str()) == 0);
 }
 
-BOOL FlushFolder(const char16_t* path) {
-  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+namespace {
+
+// Opens `path` for reading with `flags` and has `flush` put it, or its file system, on the disk.
+BOOL FlushOpened(const char16_t* path, int flags, int (*flush)(int)) {
+  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | flags);
   if (fd < 0) return Succeeded(false);
-  const bool flushed = fsync(fd) == 0;
+  const bool flushed = flush(fd) == 0;
   const int error = errno;
   close(fd);
   errno = error;
   return Succeeded(flushed);
 }
 
-BOOL FlushFileSystem(const char16_t* path) {
-  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Succeeded(false);
-  const bool flushed = syncfs(fd) == 0;
-  const int error = errno;
-  close(fd);
-  errno = error;
-  return Succeeded(flushed);
-}
+}  // namespace
+
+BOOL FlushFolder(const char16_t* path) { return FlushOpened(path, O_DIRECTORY, &fsync); }
+
+BOOL FlushFileSystem(const char16_t* path) { return FlushOpened(path, 0, &syncfs); }
 
 struct CFile::Impl {
   int fd = -1;

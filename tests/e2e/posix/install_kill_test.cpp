@@ -90,8 +90,8 @@ TEST_F(KilledInstallation, NoFileIsEverOlderThanTheRecordedVersion) {
   Prepare();
   const auto began = std::chrono::steady_clock::now();
   ASSERT_EQ(RunLauncher(), 0);
-  const auto whole = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() -
-                                                              began);
+  const auto whole =
+      std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - began);
   std::mt19937 random(std::random_device{}());
   std::uniform_int_distribution<long> moment(0, whole.count());
   int kills = 0;
