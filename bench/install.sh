@@ -7,7 +7,9 @@
 # For each archive and round, in turn: the release build's launcher installing it from
 # UpdateZip\ into a fresh installation (its update check answered at once with nothing newer by
 # nginx on the launcher's update host), the launcher built with the tests' public key installing
-# the same archive signed, "bsdtar -xf" and "unzip -o -q" into a fresh folder. Prints each run
+# the same archive signed, the launcher built without flushing the installed files to the disk
+# (what the flushing costs; no launcher that ships is built so), "bsdtar -xf" and
+# "unzip -o -q" into a fresh folder. bsdtar and unzip flush nothing. Prints each run
 # (wall, CPU, peak RSS), then medians, fastest runs (on a shared machine the fastest is the one
 # least slowed by others) and ratios, and the launcher's peak RSS against its own with nothing
 # pending. The first round's results are compared with bsdtar's, byte for byte.
@@ -19,17 +21,20 @@
 # outputs are kept until every run of an archive is done for the same reason, so about 11 GiB
 # must be free under /var/tmp for 5 rounds.)
 # Prints figures; passes or fails nothing. Its update host must be on 127.0.0.1 (the default).
-#   bench/install.sh [ROUNDS (5)]
+#   bench/install.sh [ROUNDS (5)] [ARCHIVE...]   (game, deflated, stored; all by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-5}
+shift || true
+kinds=(game deflated stored)
+[ $# -eq 0 ] || kinds=("$@")
 for tool in bsdtar unzip /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "install.sh: $tool is missing (scripts/setup.sh)" >&2; exit 1; }
 done
 
 cmake --preset posix-release >/dev/null
-cmake --build --preset posix-release -j2 --target tarvo tarvo_signed bench_archive sign_archive \
-  >/dev/null
+cmake --build --preset posix-release -j2 --target tarvo tarvo_signed tarvo_no_flush bench_archive \
+  sign_archive >/dev/null
 build=build/posix-release
 host=$(sed -n 's/^TARVO_UPDATE_HOST:STRING=//p' $build/CMakeCache.txt)
 port=${host##*:}
@@ -50,20 +55,23 @@ printf '<html><body><vlVersionList>\r\n<Version>0000100000001http://127.0.0.1:%s
 python3 tools/test_servers.py start --state "$work/servers.env" --docroot "$work/root" \
   --nginx "$port" --lifetime 7200 >/dev/null
 
-for kind in game deflated stored; do
+for kind in "${kinds[@]}"; do
   echo "making the $kind archive"
   $build/bench_archive $kind "$work/archives/$kind.zip"
   cp "$work/archives/$kind.zip" "$work/archives/$kind-signed.zip"
   $build/sign_archive "$work/archives/$kind-signed.zip" 0000100000002
 done
 
-python3 - "$work" "$rounds" "$build/tarvo" "$build/signed/tarvo" <<'PY'
+python3 - "$work" "$rounds" "$build/tarvo" "$build/signed/tarvo" "$build/no-flush/tarvo" \
+  "${kinds[@]}" <<'PY'
 import filecmp, os, re, shutil, statistics, subprocess, sys, time
 
-work, rounds, launcher, signed_launcher = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
+work, rounds, launcher, signed_launcher, unflushed_launcher = sys.argv[1:6]
+rounds, kinds = int(rounds), sys.argv[6:]
 archives = os.path.join(work, "archives")
 report = os.path.join(work, "time.txt")
-TOOLS = ["tarvo", "signed", "bsdtar", "unzip"]
+TOOLS = ["tarvo", "signed", "no-flush", "bsdtar", "unzip"]
+LAUNCHERS = {"tarvo": launcher, "signed": signed_launcher, "no-flush": unflushed_launcher}
 LAUNCHER_FILES = {"tarvo", "Velmora.exe", "Sys", "UpdateZip"}
 can_drop = os.geteuid() == 0 and os.access("/proc/sys/vm/drop_caches", os.W_OK)
 
@@ -72,8 +80,8 @@ def program_files(program):
     listed = subprocess.run(["ldd", program], capture_output=True, text=True).stdout
     return [program] + re.findall(r"=> (/\S+)", listed)
 
-PROGRAMS = [f for p in (launcher, signed_launcher, shutil.which("bsdtar"), shutil.which("unzip"),
-                        "/bin/true") for f in program_files(p)]
+PROGRAMS = [f for p in (launcher, signed_launcher, unflushed_launcher, shutil.which("bsdtar"),
+                        shutil.which("unzip"), "/bin/true") for f in program_files(p)]
 
 def settle(kind):
     """The disk synced and, as root, the page cache holding what a run reads and nothing else."""
@@ -111,8 +119,8 @@ def timed(command, cwd):
 
 def run(kind, tool, out):
     archive = os.path.join(archives, kind + ("-signed.zip" if tool == "signed" else ".zip"))
-    if tool in ("tarvo", "signed"):
-        installation(out, launcher if tool == "tarvo" else signed_launcher, archive)
+    if tool in LAUNCHERS:
+        installation(out, LAUNCHERS[tool], archive)
         command = [os.path.join(out, "tarvo")]
     else:
         os.makedirs(out)
@@ -121,7 +129,7 @@ def run(kind, tool, out):
     settle(kind)
     seconds, cpu, rss, status = timed(command, out)
     ok = status == 0
-    if tool in ("tarvo", "signed"):
+    if tool in LAUNCHERS:
         with open(os.path.join(out, "Sys", "Config.ini")) as f:
             ok = ok and "SecondVersion=2" in f.read()
         ok = ok and not os.listdir(os.path.join(out, "UpdateZip"))
@@ -161,7 +169,7 @@ print(f"launcher with nothing pending: peak RSS {idle_rss:.1f} MiB (largest of {
       flush=True)
 
 figures = {}
-for kind in ("game", "deflated", "stored"):
+for kind in kinds:
     print(f"\n{kind} ({os.path.getsize(os.path.join(archives, kind + '.zip')) / 2**20:.1f} MiB "
           f"archive)", flush=True)
     runs = figures[kind] = {tool: [] for tool in TOOLS}
@@ -172,9 +180,9 @@ for kind in ("game", "deflated", "stored"):
         for tool in TOOLS[shift:] + TOOLS[:shift]:
             seconds, cpu, rss, ok = run(kind, tool, os.path.join(folder, f"{tool}{round_number}"))
             runs[tool].append((seconds, cpu, rss))
-            print(f"round {round_number} {tool:6}: wall {seconds:6.3f} s  cpu {cpu:6.3f} s  "
+            print(f"round {round_number} {tool:8}: wall {seconds:6.3f} s  cpu {cpu:6.3f} s  "
                   f"peak RSS {rss:6.1f} MiB{'' if ok else '  FAILED'}", flush=True)
-    for tool in ("tarvo", "signed", "unzip"):
+    for tool in ("tarvo", "signed", "no-flush", "unzip"):
         if not same_tree(os.path.join(folder, f"{tool}1"), os.path.join(folder, "bsdtar1")):
             print(f"{tool}: round 1 DIFFERS from bsdtar's extraction")
     remove(folder)
@@ -192,6 +200,9 @@ for kind, runs in figures.items():
     print("  median CPU  " + "  ".join(f"{t} {cpu[t]:.3f} s" for t in TOOLS))
     print(f"  tarvo / bsdtar {median['tarvo'] / median['bsdtar']:.3f} median, "
           f"{best['tarvo'] / best['bsdtar']:.3f} best;  "
+          f"no-flush / bsdtar {median['no-flush'] / median['bsdtar']:.3f} median, "
+          f"{best['no-flush'] / best['bsdtar']:.3f} best;  "
+          f"tarvo / no-flush {median['tarvo'] / median['no-flush']:.3f} median;  "
           f"signed / tarvo {median['signed'] / median['tarvo']:.3f} median, "
           f"{best['signed'] / best['tarvo']:.3f} best;  "
           f"tarvo / unzip {median['tarvo'] / median['unzip']:.3f} median")
