@@ -60,15 +60,22 @@ struct ZipItem {
   std::uint64_t accessTime;
   std::uint64_t creationTime;
   std::uint64_t modificationTime;
-  std::uint32_t compressedSize;
-  std::uint32_t uncompressedSize;
+  // As the central directory records them, zip64 values included.
+  std::uint64_t compressedSize;
+  std::uint64_t uncompressedSize;
 };
 
 // Opens the archive at `path` (UTF-16, absolute or relative to the current directory) for
 // reading; other processes may read it meanwhile. The current directory becomes the
-// extraction root for good. Returns null when the file cannot be opened or is not a
-// single-disk zip archive.
+// extraction root for good. Zip64 archives are read, and the item count is that of the records
+// the whole central directory holds (an end record's 16-bit count may have wrapped). Returns
+// null when the file cannot be opened or is not a single-disk zip archive whose central
+// directory can be read to its end and agrees with its end record.
 ZipHandle ZipOpenArchive(const char16_t* path) noexcept;
+
+// True when ZipOpenArchive would open the file at `path`: the check a download must pass to be
+// stored, so that what is stored is what the installer can read.
+bool ZipCheckArchive(const char16_t* path) noexcept;
 
 // Fills `item` with the record of item `index`, or with the item count (in `index`, all else
 // empty) for index -1. On any failure `item` keeps what it held. Returns ZIP_OK,

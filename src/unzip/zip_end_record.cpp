@@ -1,5 +1,7 @@
 #include "unzip/zip_end_record.h"
 
+#include "unzip/zip_fields.h"
+
 namespace tarvo {
 
 namespace {
@@ -10,11 +12,7 @@ constexpr std::string_view kZip64LocatorSignature{"PK\x06\x07", 4};
 constexpr std::string_view kZip64EndSignature{"PK\x06\x06", 4};
 
 std::uint64_t LittleEndian(std::string_view bytes, std::size_t at, int size) {
-  std::uint64_t value = 0;
-  for (int i = size - 1; i >= 0; --i) {
-    value = (value << 8) | static_cast<std::uint8_t>(bytes[at + static_cast<std::size_t>(i)]);
-  }
-  return value;
+  return ZipLittleEndian(bytes.data() + at, size);
 }
 
 // The directory's size and offset, its entry count and where it must end, from the zip64 end
@@ -64,16 +62,16 @@ std::optional<ZipEndRecord> FindZipEndRecord(std::string_view tail, std::uint64_
     std::uint64_t directoryEnd = record.position;
     const bool deferred =
         record.entries == 0xFFFF || record.directorySize == 0xFFFFFFFF || offset == 0xFFFFFFFF;
-    if (deferred && !ReadZip64(tail, tailStart, at, &record, &directoryEnd, &offset)) {
-      return std::nullopt;
-    }
-    if (!deferred && (disk != 0 || directoryDisk != 0 || entriesHere != record.entries)) {
+    record.zip64 = ReadZip64(tail, tailStart, at, &record, &directoryEnd, &offset);
+    if (deferred && !record.zip64) return std::nullopt;
+    if (!record.zip64 && (disk != 0 || directoryDisk != 0 || entriesHere != record.entries)) {
       return std::nullopt;
     }
     if (record.directorySize > directoryEnd || offset > directoryEnd - record.directorySize) {
       return std::nullopt;
     }
     record.directoryStart = directoryEnd - record.directorySize;
+    record.prefixSize = record.directoryStart - offset;
     return record;
   }
   return std::nullopt;

@@ -259,7 +259,7 @@ ZipResult ZipDiscardHeldItems(ZipHandle handle) noexcept {
   DiscardHeldItems(reader);
   try {
     reader.CloseEntry();
-    for (std::int32_t i = 0; i < reader.count; ++i) {
+    for (std::int32_t i = 0; i < reader.directory.count; ++i) {
       ZipItem item{};
       ExtractionTarget target;
       if (ReadZipItem(reader, i, &item) == ZIP_OK &&
@@ -279,7 +279,7 @@ ZipResult ZipExtractItem(ZipHandle handle, std::int32_t index, const char16_t* n
   ZipReader& reader = *handle;
   try {
     reader.CloseEntry();
-    if (index < 0 || index >= reader.count || name == nullptr) return ZIP_ERR_ARGS;
+    if (index < 0 || index >= reader.directory.count || name == nullptr) return ZIP_ERR_ARGS;
     return ExtractItem(reader, index, name);
   } catch (...) {
     // Memory for the buffers could not be had.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/output_file.h"
+#include "unzip/zip_fields.h"
 
 namespace tarvo {
 
@@ -30,12 +31,6 @@ std::int64_t DaysSince1601(int year, int month, int day) {
   return daysSince1970 + kSecondsFrom1601To1970 / 86400;
 }
 
-std::uint32_t LittleEndian(const std::uint8_t* p, int bytes) {
-  std::uint32_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | p[i];
-  return value;
-}
-
 }  // namespace
 
 bool DosDateTimeToLocalFileTime(std::uint32_t dosDateTime, std::uint64_t* local) {
@@ -57,27 +52,19 @@ bool DosDateTimeToLocalFileTime(std::uint32_t dosDateTime, std::uint64_t* local)
 }
 
 void ApplyExtendedTimestamp(const std::uint8_t* field, std::size_t length, ZipItemTimes* times) {
-  std::size_t p = 0;
-  while (p + 4 < length) {
-    const std::size_t dataSize = LittleEndian(field + p + 2, 2);
-    if (LittleEndian(field + p, 2) != kExtendedTimestampId) {
-      p += 4 + dataSize;
-      continue;
-    }
-    const std::size_t end = std::min(length, p + 4 + dataSize);
-    const std::uint8_t flags = field[p + 4];
-    std::size_t at = p + 5;
-    // The values follow in the order of their flag bits.
-    std::uint64_t* const targets[3] = {&times->modification, &times->access, &times->creation};
-    for (int bit = 0; bit < 3; ++bit) {
-      if ((flags & (1u << bit)) == 0) continue;
-      if (at + 4 > end) return;
-      const auto seconds = static_cast<std::int32_t>(LittleEndian(field + at, 4));
-      *targets[bit] =
-          static_cast<std::uint64_t>(seconds + kSecondsFrom1601To1970) * kIntervalsPerSecond;
-      at += 4;
-    }
-    return;
+  const auto block = FindZipExtraBlock(field, length, kExtendedTimestampId);
+  if (!block || block->empty()) return;
+  const std::uint8_t flags = (*block)[0];
+  std::size_t at = 1;
+  // The values follow in the order of their flag bits.
+  std::uint64_t* const targets[3] = {&times->modification, &times->access, &times->creation};
+  for (int bit = 0; bit < 3; ++bit) {
+    if ((flags & (1u << bit)) == 0) continue;
+    if (at + 4 > block->size()) return;
+    const auto seconds = static_cast<std::int32_t>(ZipLittleEndian(block->data() + at, 4));
+    *targets[bit] =
+        static_cast<std::uint64_t>(seconds + kSecondsFrom1601To1970) * kIntervalsPerSecond;
+    at += 4;
   }
 }
 

@@ -46,7 +46,7 @@ ZipResult ZipReadItem(ZipHandle handle, std::int32_t index, std::uint32_t maxByt
   ZipReader& reader = *handle;
   try {
     reader.CloseEntry();
-    if (index < 0 || index >= reader.count) return ZIP_ERR_ARGS;
+    if (index < 0 || index >= reader.directory.count) return ZIP_ERR_ARGS;
     return ReadItem(reader, index, maxBytes, data);
   } catch (...) {
     // Memory for the data could not be had.

@@ -1,10 +1,7 @@
 #pragma once
 // The state behind a ZipHandle, shared by reading records and extracting items.
 
-#include <minizip/unzip.h>
-
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +9,7 @@
 #include "unzip/create_directory_chain.h"
 #include "unzip/zip_archive.h"
 #include "unzip/zip_archive_file.h"
+#include "unzip/zip_directory.h"
 #include "unzip/zip_item_stream.h"
 
 namespace tarvo {
@@ -30,9 +28,8 @@ struct ZipReader {
   // Closes the entry open for reading, if any.
   void CloseEntry();
 
-  // Declared first: minizip reads through it until the archive is closed.
   ZipArchiveFile file;
-  unzFile archive = nullptr;
+  ZipDirectory directory;
   // The last record ZipGetItem produced for an index of 0 or more, and where its data lies;
   // cachedIndex -1 when none.
   ZipItem cachedItem{};
@@ -44,9 +41,10 @@ struct ZipReader {
   // The current directory at open time, ending in a separator; empty when it could not be
   // had or did not fit, and then only absolute names can be extracted.
   std::u16string root;
-  std::int32_t count = 0;
-  // The index of minizip's current entry; -1 after a failed step, when it is not known.
+  // The record navigation stands at, and where it starts; -1 after a failed step, when it is
+  // not known.
   std::int32_t currentIndex = 0;
+  std::uint64_t currentOffset = 0;
   // Items extracted while held (ZipHoldItems): each complete at `temporary`, waiting to be moved
   // over `target`; and the folders made for them.
   struct HeldItem {
@@ -60,16 +58,7 @@ struct ZipReader {
   std::vector<std::u16string> heldFolders;
   // Folders found or made for earlier items; forgotten when held folders are removed.
   KnownFolders folders;
-  // The first index whose record could not be reached. Records are found one after the other,
-  // so nothing from there on can be: asking again fails at once instead of stepping through
-  // every record before it each time.
-  std::int32_t unreachableFrom = std::numeric_limits<std::int32_t>::max();
 };
-
-// Makes item `index` (0 <= index < count) minizip's current entry, stepping forward only and
-// starting again from the first entry for an earlier index. False when a record on the way
-// cannot be read, then or before.
-bool GoToZipItem(ZipReader& reader, std::int32_t index);
 
 // Removes the held items and the folders made for them (ZipDiscardHeldItems).
 void DiscardHeldItems(ZipReader& reader);

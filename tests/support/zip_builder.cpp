@@ -9,7 +9,7 @@ namespace tarvo::test {
 
 namespace {
 
-void Put(std::string& out, std::uint32_t value, int bytes) {
+void Put(std::string& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
@@ -38,7 +38,8 @@ std::string ExtendedTimestamp(std::uint8_t flags, const std::vector<std::int32_t
 }
 
 std::string BuildZip(const std::vector<ZipEntry>& entries, const std::string& prefix,
-                     const std::string& comment) {
+                     const std::string& comment, ZipEnd ending) {
+  constexpr std::uint32_t kDeferred = 0xFFFFFFFF;
   std::string body, directory;
   for (const ZipEntry& e : entries) {
     const std::uint32_t trueCrc = static_cast<std::uint32_t>(
@@ -64,16 +65,25 @@ std::string BuildZip(const std::vector<ZipEntry>& entries, const std::string& pr
     Put(shared, e.method, 2);
     Put(shared, e.dosDateTime, 4);
     Put(shared, crc, 4);
-    Put(shared, static_cast<std::uint32_t>(data.size()), 4);
-    Put(shared, size, 4);
+    Put(shared, e.zip64 ? kDeferred : data.size(), 4);
+    Put(shared, e.zip64 ? kDeferred : size, 4);
+    std::string localExtra = e.localExtra, centralExtra;
+    if (e.zip64) {
+      std::string sizes;
+      Put(sizes, size, 8);
+      Put(sizes, data.size(), 8);
+      localExtra = std::string("\x01\x00\x10\x00", 4) + sizes + localExtra;
+      centralExtra = std::string("\x01\x00\x18\x00", 4) + sizes;
+      Put(centralExtra, body.size(), 8);
+    }
 
     std::string local;
     Put(local, 0x04034b50, 4);
     Put(local, 20, 2);
     local += shared;
-    Put(local, static_cast<std::uint32_t>(e.name.size()), 2);
-    Put(local, static_cast<std::uint32_t>(e.localExtra.size()), 2);
-    local += e.name + e.localExtra;
+    Put(local, e.name.size(), 2);
+    Put(local, localExtra.size(), 2);
+    local += e.name + localExtra;
     if (e.patchLocalHeader) e.patchLocalHeader(local);
 
     std::string central;
@@ -81,26 +91,42 @@ std::string BuildZip(const std::vector<ZipEntry>& entries, const std::string& pr
     Put(central, e.versionMadeBy, 2);
     Put(central, 20, 2);
     central += shared;
-    Put(central, static_cast<std::uint32_t>(e.name.size()), 2);
-    Put(central, 0, 2);  // extra
+    Put(central, e.name.size(), 2);
+    Put(central, centralExtra.size(), 2);
     Put(central, 0, 2);  // comment
     Put(central, 0, 2);  // disk
     Put(central, 0, 2);  // internal attributes
     Put(central, e.externalAttributes, 4);
-    Put(central, static_cast<std::uint32_t>(body.size()), 4);
-    central += e.name;
+    Put(central, e.zip64 ? kDeferred : body.size(), 4);
+    central += e.name + centralExtra;
     if (e.patchCentralRecord) e.patchCentralRecord(central);
     directory += central;
     body += local + data;
   }
   std::string end;
+  if (ending != ZipEnd::kPlain) {
+    Put(end, 0x06064b50, 4);
+    Put(end, 44, 8);  // what follows of the record
+    Put(end, 0x031E, 2);
+    Put(end, 45, 2);
+    Put(end, 0, 8);  // both disk numbers
+    Put(end, entries.size(), 8);
+    Put(end, entries.size(), 8);
+    Put(end, directory.size(), 8);
+    Put(end, body.size(), 8);
+    Put(end, 0x07064b50, 4);  // the locator
+    Put(end, 0, 4);
+    Put(end, body.size() + directory.size(), 8);
+    Put(end, 1, 4);
+  }
+  const bool deferred = ending == ZipEnd::kZip64;
   Put(end, 0x06054b50, 4);
   Put(end, 0, 4);  // both disk numbers
-  Put(end, static_cast<std::uint32_t>(entries.size()), 2);
-  Put(end, static_cast<std::uint32_t>(entries.size()), 2);
-  Put(end, static_cast<std::uint32_t>(directory.size()), 4);
-  Put(end, static_cast<std::uint32_t>(body.size()), 4);
-  Put(end, static_cast<std::uint32_t>(comment.size()), 2);
+  Put(end, deferred ? 0xFFFF : entries.size(), 2);
+  Put(end, deferred ? 0xFFFF : entries.size(), 2);
+  Put(end, deferred ? kDeferred : directory.size(), 4);
+  Put(end, deferred ? kDeferred : body.size(), 4);
+  Put(end, comment.size(), 2);
   return prefix + body + directory + end + comment;
 }
 

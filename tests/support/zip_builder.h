@@ -26,6 +26,8 @@ struct ZipEntry {
   std::optional<std::uint32_t> crc = {};
   std::optional<std::uint32_t> uncompressedSize = {};
   std::optional<std::string> stored = {};
+  // Sizes (and, in the central record, the offset) in zip64 blocks, their fields 0xFFFFFFFF.
+  bool zip64 = false;
   // Changes the local header (30 bytes, name, extra field) after it is made.
   std::function<void(std::string&)> patchLocalHeader = {};
   // Changes the central-directory record after it is made.
@@ -35,10 +37,15 @@ struct ZipEntry {
 // Raw deflate of `data`, as zip items store it.
 std::string Deflate(const std::string& data);
 
+// How the archive ends: with the end record alone (its 16-bit count wraps past 65,535 items),
+// or with a zip64 end record and its locator in front of it, the end record deferring to them
+// (0xFFFF, 0xFFFFFFFF) or holding its values in full, as Info-ZIP writes from standard input.
+enum class ZipEnd { kPlain, kZip64, kZip64Alongside };
+
 // A whole archive: `prefix`, the items, the central directory and the end record with
 // `comment`.
 std::string BuildZip(const std::vector<ZipEntry>& entries, const std::string& prefix = {},
-                     const std::string& comment = {});
+                     const std::string& comment = {}, ZipEnd end = ZipEnd::kPlain);
 
 // An archive holding one stored item of `size` PatternBytes: a body that the download worker
 // takes for a zip archive.

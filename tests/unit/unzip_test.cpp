@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/output_file.h"
 #include "platform/text.h"
+#include "support/test_servers.h"
 #include "support/test_support.h"
 #include "support/zip_builder.h"
 #include "unzip/zip_archive.h"
@@ -51,9 +52,14 @@ struct Sandbox {
   Archive zip;
 
   Sandbox() { fs::create_directory(root); }
-  // Writes `bytes` as the archive and opens it with the root as the current directory.
-  ZipHandle Open(const std::string& bytes) {
-    test::WriteFile(archive, bytes);
+  // Writes `bytes` as the archive, behind `hole` bytes that the file system need not store, and
+  // opens it with the root as the current directory.
+  ZipHandle Open(const std::string& bytes, std::uint64_t hole = 0) {
+    {
+      std::ofstream out(archive, std::ios::binary | std::ios::trunc);
+      out.seekp(static_cast<std::streamoff>(hole));
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
     const fs::path saved = fs::current_path();
     fs::current_path(root);
     zip.handle = ZipOpenArchive(test::CoreText(archive).c_str());
@@ -294,18 +300,123 @@ TEST(ZipArchive, RecordsCarryCleanedNamesAttributesSizesAndTimes) {
   EXPECT_EQ(item.modificationTime, FromUnixSeconds(1000000000));
 }
 
-TEST(ZipArchive, FilesThatAreNotSingleDiskArchivesDoNotOpen) {
-  const std::string good = BuildZip({{.name = "a", .data = "x"}});
-  std::string multiDisk = good, centralAfterEnd = good;
-  multiDisk[multiDisk.size() - 22 + 4] = 1;
-  centralAfterEnd[centralAfterEnd.size() - 22 + 12] += 1;  // directory one byte longer
-  for (const std::string& bytes : {std::string(), std::string("PK\x05\x06"), multiDisk,
-                                   centralAfterEnd, good + std::string(70000, '\0')}) {
+// What the installer would not read whole is not opened, and not taken for an archive by the
+// check a download passes.
+TEST(ZipArchive, ArchivesWhoseDirectoryCannotBeReadWholeDoNotOpen) {
+  const std::vector<ZipEntry> entries = {{.name = "a", .data = "x"}, {.name = "b", .data = "y"}};
+  const std::string good = BuildZip(entries);
+  const std::size_t end = good.size() - 22;
+  // Copied over, not replaced: GCC 12 warns wrongly (-Wrestrict) on std::string::replace here.
+  const auto patched = [](std::string bytes, std::size_t at, std::string_view with) {
+    std::copy(with.begin(), with.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    return bytes;
+  };
+  ZipEntry broken = entries[1], overrun = entries[1];
+  broken.patchCentralRecord = [](std::string& record) { record[0] = 'X'; };
+  overrun.patchCentralRecord = [](std::string& record) { record[30] = 1; };  // extra field
+  const std::string zip64 = BuildZip(entries, "", "", test::ZipEnd::kZip64);
+  const std::size_t zip64End = zip64.size() - 22 - 20 - 56;
+  const struct {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"empty file", ""},
+      {"end record alone, too short", "PK\x05\x06"},
+      {"another disk", patched(good, end + 4, "\x01")},
+      {"a directory longer than the room before its end record", patched(good, end + 12, "\x5F")},
+      {"end record beyond the last 64 KiB", good + std::string(70000, '\0')},
+      {"a damaged record in the middle", BuildZip({entries[0], broken, entries[0]})},
+      {"a record running past the directory", BuildZip({entries[0], overrun})},
+      {"a count one higher", patched(good, end + 8, std::string("\x03\x00\x03\x00", 4))},
+      {"a count one lower", patched(good, end + 8, std::string("\x01\x00\x01\x00", 4))},
+      {"deferring to a zip64 end record that is not there",
+       patched(good, end + 8, "\xFF\xFF\xFF\xFF")},
+      {"a zip64 count one higher", patched(patched(zip64, zip64End + 24, std::string("\x03", 1)),
+                                           zip64End + 32, std::string("\x03", 1))},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     Sandbox box;
-    EXPECT_EQ(box.Open(bytes), nullptr);
+    EXPECT_EQ(box.Open(c.bytes), nullptr);
+    EXPECT_FALSE(ZipCheckArchive(test::CoreText(box.archive).c_str()));
   }
   Sandbox missing;
   EXPECT_EQ(ZipOpenArchive(test::CoreText(missing.dir.path() / "none.zip").c_str()), nullptr);
+  EXPECT_FALSE(ZipCheckArchive(test::CoreText(missing.dir.path() / "none.zip").c_str()));
+}
+
+// Sizes and offsets in zip64 blocks; a zip64 end record that the end record defers to, or that
+// stands beside one holding its values in full; data in front: the same items, read alike.
+TEST(ZipArchive, Zip64BlocksAndEndRecordsAreRead) {
+  const std::string text(30000, 't');
+  const std::string noise = test::PatternBytes(5000);
+  using test::ZipEnd;
+  for (const ZipEnd end : {ZipEnd::kPlain, ZipEnd::kZip64, ZipEnd::kZip64Alongside}) {
+    for (const bool zip64Items : {false, true}) {
+      for (const std::string prefix : {"", "MZ in front"}) {
+        SCOPED_TRACE(::testing::Message() << static_cast<int>(end) << zip64Items << prefix);
+        Sandbox box;
+        ASSERT_TRUE(box.Open(BuildZip({{.name = "a.txt", .data = text, .zip64 = zip64Items},
+                                       {.name = "b.bin", .data = noise, .method = 0}},
+                                      prefix, "", end)));
+        EXPECT_TRUE(ZipCheckArchive(test::CoreText(box.archive).c_str()));
+        ZipItem item{};
+        ASSERT_EQ(ZipGetItem(box.zip, 0, &item), ZIP_OK);
+        EXPECT_EQ(item.uncompressedSize, text.size());
+        EXPECT_EQ(item.compressedSize, test::Deflate(text).size());
+        for (const auto& [name, result] : box.ExtractAll()) {
+          EXPECT_EQ(result, ZIP_OK) << Utf16ToUtf8(name);
+        }
+        EXPECT_EQ(test::ReadFile(box.root / "a.txt"), text);
+        EXPECT_EQ(test::ReadFile(box.root / "b.bin"), noise);
+      }
+    }
+  }
+  // A size past 4 GiB is reported as it is; data that falls short of it is damaged.
+  ZipEntry huge{.name = "huge.bin", .data = "short", .zip64 = true};
+  huge.patchCentralRecord = [](std::string& record) { record[46 + 8 + 4 + 4] = 0x01; };
+  Sandbox box;
+  ASSERT_TRUE(box.Open(BuildZip({huge})));
+  ZipItem item{};
+  ASSERT_EQ(ZipGetItem(box.zip, 0, &item), ZIP_OK);
+  EXPECT_EQ(item.uncompressedSize, (std::uint64_t{1} << 32) + 5);
+  EXPECT_EQ(ZipExtractItem(box.zip, 0, item.name), ZIP_ERR_DATA);
+}
+
+// Writers without zip64 keep the low 16 bits of a larger count: the directory tells the rest.
+TEST(ZipArchive, AWrappedCountIsReadByWalkingTheWholeDirectory) {
+  std::vector<ZipEntry> entries(65536 + 4);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    // Appended, not concatenated: GCC 12 warns wrongly (-Wrestrict) on "text" + string.
+    entries[i].name = "f";
+    entries[i].name += std::to_string(i);
+    entries[i].method = 0;
+  }
+  entries.back().data = "last";
+  Sandbox box;
+  ASSERT_TRUE(box.Open(BuildZip(entries)));
+  ZipItem item{};
+  ASSERT_EQ(ZipGetItem(box.zip, -1, &item), ZIP_OK);
+  EXPECT_EQ(item.index, 65540);
+  ASSERT_EQ(ZipGetItem(box.zip, 65539, &item), ZIP_OK);
+  EXPECT_EQ(std::u16string(item.name), u"f65539");
+  EXPECT_EQ(ZipExtractItem(box.zip, 65539, item.name), ZIP_OK);
+  EXPECT_EQ(test::ReadFile(box.root / "f65539"), "last");
+}
+
+// Behind 4 GiB and more of other data, which a sparse file does not store: every read of the
+// archive is at an offset past 4 GiB.
+TEST(ZipArchive, ArchivesPastFourGiBIntoTheirFileAreRead) {
+  const std::uint64_t hole = (std::uint64_t{1} << 32) + 12345;
+  const std::string noise = test::PatternBytes(700000);
+  Sandbox box;
+  ASSERT_TRUE(box.Open(BuildZip({{.name = "a.bin", .data = noise, .zip64 = true},
+                                 {.name = "b.bin", .data = noise, .method = 0}},
+                                "", "", test::ZipEnd::kZip64),
+                       hole));
+  for (const auto& [name, result] : box.ExtractAll()) EXPECT_EQ(result, ZIP_OK);
+  EXPECT_TRUE(test::ReadFile(box.root / "a.bin") == noise);
+  EXPECT_TRUE(test::ReadFile(box.root / "b.bin") == noise);
 }
 
 TEST(ZipArchive, DamagedRecordsFailAndLeaveItemAndCacheAsTheyWere) {
@@ -350,18 +461,6 @@ TEST(ZipArchive, DamagedRecordsFailAndLeaveItemAndCacheAsTheyWere) {
     EXPECT_EQ(ZipExtractItem(box.zip, 1, item.name), c.result) << c.what;
     EXPECT_TRUE(fs::is_empty(box.root)) << c.what;
   }
-}
-
-TEST(ZipArchive, AnUnreadableCentralRecordEndsNavigation) {
-  ZipEntry broken{.name = "b"};
-  broken.patchCentralRecord = [](std::string& record) { record[0] = 'X'; };
-  Sandbox box;
-  ASSERT_TRUE(box.Open(BuildZip({{.name = "a"}, broken, {.name = "c"}})));
-  ZipItem item{};
-  EXPECT_EQ(ZipGetItem(box.zip, 1, &item), ZIP_ERR_CORRUPT);
-  EXPECT_EQ(ZipGetItem(box.zip, 2, &item), ZIP_ERR_CORRUPT);
-  EXPECT_EQ(ZipGetItem(box.zip, 0, &item), ZIP_OK);
-  EXPECT_EQ(std::u16string(item.name), u"a");
 }
 
 TEST(ZipExtract, WritesUnderTheRootTakenAtOpen) {
