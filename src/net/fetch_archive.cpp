@@ -11,7 +11,7 @@
 #include "net/download_pacer.h"
 #include "platform/files.h"
 #include "platform/internet.h"
-#include "unzip/zip_end_record.h"
+#include "unzip/zip_archive.h"
 
 namespace tarvo {
 
@@ -89,28 +89,27 @@ class PartialArchive {
     return got;
   }
 
-  // Writes what is kept and checks that the file is a zip archive, and signed when a key is
-  // given. False when it is not.
+  // Writes what is kept and checks that the file is a zip archive that the installer can read,
+  // and signed when a key is given. False when it is not.
   bool Complete() {
     Flush();
     const std::optional<ArchiveStream::Ending> ending = stream_.Finish();
     if (!ending) return false;
-    if (ending->record.entries > 0) {
-      char signature[4] = {};
-      file_.Seek(static_cast<std::int64_t>(ending->record.directoryStart), CFile::begin);
-      if (file_.Read(signature, 4) != 4 ||
-          std::string_view(signature, 4) != kZipDirectorySignature) {
-        return false;
-      }
-    }
+    // Read back with the installer's own reading; Windows lets no reader share the file with
+    // its writer, so it is flushed and closed first.
+    file_.Flush();
+    file_.Close();
+    if (!ZipCheckArchive(path_.c_str())) return false;
     return !key_ || VerifyEnding(*ending, *key_);
   }
 
   // Closes the file and moves it over the destination; false when the move fails. The bytes
   // reach the disk before the name that says the archive is whole, and then the name.
   bool Commit() {
-    file_.Flush();
-    file_.Close();
+    if (file_.IsOpen()) {
+      file_.Flush();
+      file_.Close();
+    }
     committed_ = MoveFileExW(path_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
     if (committed_) FlushFolder(destination_.substr(0, destination_.rfind(u'\\') + 1).c_str());
     return committed_;

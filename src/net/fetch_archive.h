@@ -25,9 +25,9 @@ std::optional<std::uint32_t> UsableContentLength(std::u16string_view text);
 
 // Fetches request.url through the guard's session (a fresh GET: 30 s connect time-out, one
 // attempt, no cache) and stores its body at request.destination when the status is exactly
-// "200", exactly the announced Content-Length arrived, and the body is a zip archive (its end
-// record found, and the central directory where the end record says) that, with
-// request.publicKey, is signed with that key for the versions of the destination's name. Bytes sent
+// "200", exactly the announced Content-Length arrived, and the body is a zip archive that the
+// installer reads (ZipCheckArchive) and that, with request.publicKey, is signed with that key
+// for the versions of the destination's name. Bytes sent
 // beyond the announced length are never read. The body streams into a part file of its own beside
 // the destination, "<destination>.<8 hex digits>.part", made new, which replaces the destination
 // only once complete and checked; on every failure it is deleted and an existing destination
