@@ -103,6 +103,7 @@ ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
   if (!SetCurrentDirectoryW(programDirectory.c_str())) return ArchiveInstall::kMachineFailed;
 
   const OpenArchive archive{ZipOpenArchive(archivePath.c_str())};
+  if (archive.handle == nullptr) return ArchiveInstall::kUnreadable;
   if (authenticity) ZipHoldItems(archive.handle, true);
   ZipFlushItems(archive.handle, &flush);
   ZipItem item{};

@@ -12,8 +12,8 @@ namespace tarvo {
 // How the installation of one archive went.
 enum class ArchiveInstall {
   // Every item is installed, or was refused for what the archive itself holds (a hostile name,
-  // a method or data that cannot be read, a read-only target, no archive at all): trying again
-  // would give the same, so the archive counts as installed.
+  // a method or data that cannot be read, a read-only target): trying again would give the
+  // same, so the archive counts as installed.
   kDone,
   // The machine kept it out (no space, a file in use, no permission, a path too long for the
   // system, an I/O error): what was installed before the failure stays, and the archive is to
@@ -22,6 +22,10 @@ enum class ArchiveInstall {
   // It was to be signed and is not, or not for the versions its name carries: nothing of it is
   // installed, and it is to be deleted without recording anything.
   kNotAuthentic,
+  // It is no zip archive that the reader opens (damaged since it was stored, or put there by
+  // hand): nothing of it is installed, and it is to be deleted without recording anything, so
+  // that the update check fetches it again. A download is stored only when the reader opens it.
+  kUnreadable,
 };
 
 // Extracts the items of the archive at `archivePath`, in ascending index order, under

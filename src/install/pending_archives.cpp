@@ -64,7 +64,7 @@ void InstallPendingArchives(const std::u16string& programDirectory,
     }
     const ArchiveInstall installed = ExtractArchiveToProgramDir(path, programDirectory, key, flush);
     if (installed == ArchiveInstall::kMachineFailed) return;
-    if (installed == ArchiveInstall::kNotAuthentic) {
+    if (installed == ArchiveInstall::kNotAuthentic || installed == ArchiveInstall::kUnreadable) {
       done(path);
       continue;
     }
