@@ -37,10 +37,10 @@ fs::path InstallFixture::Pending(const std::string& name) const {
   return install_.dir() / "UpdateZip" / name;
 }
 
-int InstallFixture::RunLauncher() {
+int InstallFixture::RunLauncher(std::chrono::seconds timeout) {
   Process tarvo(install_.exe(), {}, install_.dir());
   EXPECT_TRUE(tarvo.started());
-  return tarvo.Wait(std::chrono::seconds(120)).value_or(-1);
+  return tarvo.Wait(timeout).value_or(-1);
 }
 
 }  // namespace tarvo::test

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -22,8 +23,8 @@ class InstallFixture : public ::testing::Test {
   // The recorded pair as the file holds it, "first/second".
   std::string Recorded() const;
   std::filesystem::path Pending(const std::string& name) const;
-  // Runs the launcher in its installation until it ends (120 s at most); its exit status.
-  int RunLauncher();
+  // Runs the launcher in its installation until it ends (`timeout` at most); its exit status.
+  int RunLauncher(std::chrono::seconds timeout = std::chrono::seconds(120));
 
   Installation install_;
 };
