@@ -19,11 +19,13 @@
 #include "publish/site_check.h"
 #include "publish/tool.h"
 #include "publish/tree_changes.h"
+#include "publish/update_archive.h"
 #include "publish/version_page.h"
 #include "support/reference_planner.h"
 #include "support/test_support.h"
 #include "support/zip_builder.h"
 #include "unzip/archive_signature.h"
+#include "unzip/zip_archive.h"
 #include "update/plan_downloads.h"
 
 namespace tarvo::publish {
@@ -523,7 +525,7 @@ TEST_F(PublishTool, AddsStepsToAnExistingPageInOrderAndForceReplacesOne) {
                    "  <Version>0000100000002http://updates.example.com/updates/"
                    "0000100000002.zip</Version>\n" +
                    after);
-  Touch(site_ / "updates/0000100000002.zip", "earlier");
+  Touch(site_ / "updates/0000100000002.zip", test::BuildZip({{"a.txt", "earlier"}}));
   Touch(previous_ / "Sys/Config.ini", "[VERSION]\nFirstVersion=1\nSecondVersion=1\n");
 
   ASSERT_EQ(Run(Arguments(1, 4)).status, 0);
@@ -615,16 +617,45 @@ TEST_F(PublishTool, TheCommandLineIsCheckedBeforeAnythingElse) {
   EXPECT_EQ(Run(joined).status, 0);
 }
 
+// 65,535 items or more: a count that only a zip64 end record can hold. Info-ZIP and the
+// launcher read every item, and so does the check.
+TEST_F(PublishTool, ArchivesOfManyItemsEndInAZip64EndRecord) {
+  constexpr int kFolders = 65540;
+  std::vector<TreeNode> items(kFolders);
+  for (int i = 0; i < kFolders; ++i) {
+    items[i].name = std::to_string(i);
+    items[i].kind = NodeKind::kDirectory;
+  }
+  std::ostringstream progress;
+  WriteUpdateArchive(archive_, items, progress);
+  Touch(page_, "<vlVersionList>" + Entry("0000100000003http://h/updates/0000100000003.zip") +
+                   "</vlVersionList>");
+
+  const std::string bytes = ReadFile(archive_);
+  EXPECT_EQ(bytes.compare(bytes.size() - 22 - 20, 4, "PK\x06\x07"), 0) << "a zip64 locator";
+  test::Process unzip("/usr/bin/unzip", {"-tqq", archive_.string()}, dir_.path());
+  ASSERT_TRUE(unzip.started());
+  EXPECT_EQ(unzip.Wait(std::chrono::seconds(60)), 0);
+  const ZipHandle zip = ZipOpenArchive(test::CoreText(archive_).c_str());
+  ASSERT_NE(zip, nullptr);
+  ZipItem item{};
+  EXPECT_EQ(ZipGetItem(zip, -1, &item), ZIP_OK);
+  EXPECT_EQ(item.index, kFolders);
+  ZipCloseArchive(zip);
+  EXPECT_EQ(Run({"--check", site_.string()}).status, 0);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Checking a site
 
 TEST_F(PublishTool, CheckReportsMissingArchivesAndEntriesTheLauncherSkips) {
-  Touch(site_ / "updates/0000100000002.zip");
-  Touch(site_ / "updates/0000100000003-hotfix.ZIP");
-  Touch(site_ / "updates/0000100000004.zip");
-  Touch(site_ / "updates/update5.zip");
-  Touch(site_ / "updates/0000100000006.rar");
-  Touch(site_ / "mirror/0000100000008.zip");
+  const std::string archive = test::BuildZip({{"a.txt", "a"}});
+  Touch(site_ / "updates/0000100000002.zip", archive);
+  Touch(site_ / "updates/0000100000003-hotfix.ZIP", archive);
+  Touch(site_ / "updates/0000100000004.zip", archive);
+  Touch(site_ / "updates/update5.zip", archive);
+  Touch(site_ / "updates/0000100000006.rar", "Rar!");
+  Touch(site_ / "mirror/0000100000008.zip", archive);
   Touch(page_,
         "<vlVersionList>\n"
         "<Version>0000100000002http://h/updates/0000100000002.zip</Version>\n"
@@ -643,7 +674,7 @@ TEST_F(PublishTool, CheckReportsMissingArchivesAndEntriesTheLauncherSkips) {
   std::string all;
   for (const auto& problem : problems) all += problem + "\n";
   // The launcher names its download after the entry, so any archive name will do.
-  EXPECT_EQ(problems.size(), 6u) << all;
+  EXPECT_EQ(problems.size(), 7u) << all;
   const auto reported = [&](std::string_view text) { return all.find(text) != std::string::npos; };
   EXPECT_TRUE(reported("line 7, entry 0000100000007: archive missing: " +
                        (site_ / "updates/0000100000007.zip").string()))
@@ -658,10 +689,14 @@ TEST_F(PublishTool, CheckReportsMissingArchivesAndEntriesTheLauncherSkips) {
       << all;
   EXPECT_TRUE(reported("line 10, entry  000100000009: the archive URL holds white space")) << all;
   EXPECT_TRUE(reported("line 11, entry 0000100000010: no archive URL")) << all;
+  EXPECT_TRUE(
+      reported("line 6, entry 0000100000006: " + (site_ / "updates/0000100000006.rar").string() +
+               " is no zip archive that the launcher reads whole"))
+      << all;
 
   const RunResult run = Run({"--check", site_.string()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find("6 problem(s)"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("7 problem(s)"), std::string::npos) << run.out;
 
   // With an archive folder, archives are looked up by name there instead.
   const auto inMirror = CheckSite(site_, site_ / "mirror");

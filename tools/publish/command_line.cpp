@@ -51,11 +51,12 @@ SecondVersion, and install what they downloaded at their next start. Therefore:
 Refused, with nothing written: numbers out of range, a malformed base URL, missing folders,
 a zip.html without a well-formed version list, an archive or an entry of the same versions
 (unless --force), names that Windows cannot hold, a file that becomes a folder or the other
-way round, an archive larger than players' launchers can download (2 GiB).
+way round. Archives of any size are written, in zip64 where an item or the archive needs it.
 
   --check SITE_DIR  reads SITE_DIR/zip.html and reports every entry whose archive is
                     missing (looked up by the URL's path under SITE_DIR, or by name in
-                    --archives DIR), and entries the launcher would misread or skip;
+                    --archives DIR) or is no zip archive that the launcher reads whole,
+                    and entries the launcher would misread or skip;
                     with --public-key KEY (base64, as keygen prints it) also every archive
                     that is not signed with that key for its entry's versions;
                     it also shows what each archive removes from installations

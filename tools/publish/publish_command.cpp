@@ -267,11 +267,6 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
     for (const std::string& problem : changes.problems) message += "\n  " + problem;
     throw Refusal(message);
   }
-  for (const TreeNode& item : changes.items) {
-    if (item.size > kMaxItemBytes) {
-      throw Refusal(item.name + " is larger than an archive item can be (4 GiB)");
-    }
-  }
   const Removals removals = PlanRemovals(changes);
   WarnAboutChanges(next, changes, removals, options, err);
 
@@ -313,11 +308,7 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
     items.push_back({std::string(kRemovalListItemName), NodeKind::kFile, removalList.path(),
                      list.size(), std::chrono::duration_cast<std::chrono::seconds>(now).count()});
   }
-  try {
-    WriteUpdateArchive(stagedArchive.path(), items, err);
-  } catch (const ArchiveTooLarge& tooLarge) {
-    throw Refusal(tooLarge.what());
-  }
+  WriteUpdateArchive(stagedArchive.path(), items, err);
   if (signKey) SignArchiveFile(stagedArchive.path(), digits, *signKey);
   // Written where the page really is, so that a link to it stays a link.
   const fs::path pageTarget = site.pageExists ? fs::canonical(pagePath) : pagePath;

@@ -102,6 +102,9 @@ void CheckEntry(const VersionEntry& entry, const fs::path& site,
     problems.push_back(label + ": the archive URL's path does not lead into the site");
   } else if (name.empty() || !fs::is_regular_file(*file)) {
     problems.push_back(label + ": archive missing: " + file->string());
+  } else if (!ZipCheckArchive(Utf8ToUtf16(file->string()).c_str())) {
+    problems.push_back(label + ": " + file->string() +
+                       " is no zip archive that the launcher reads whole, so it never stores it");
   } else {
     if (key && !VerifyArchiveFile(Utf8ToUtf16(file->string()).c_str(), *key, digits)) {
       problems.push_back(label + ": " + file->string() +

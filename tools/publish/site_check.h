@@ -24,10 +24,11 @@ std::optional<std::filesystem::path> SiteFileForUrl(const std::filesystem::path&
 // Reads `site`/zip.html and returns one text per problem found (empty when there is none): no
 // readable version list; entry tags that do not pair up; entries without 13 digits or without
 // an archive URL; archives missing from the site (looked up by URL path, or by name in
-// `archives` when given); two entries with the same versions; with `key`, archives that are not
-// signed with it for their entry's versions; removal lists that launchers cannot read, or names
-// in them that launchers refuse to remove. With `removals`, one text is added to it for each
-// file or folder that a listed archive removes from players' installations.
+// `archives` when given), or that the launcher's zip reader does not open (ZipCheckArchive: a
+// download it would never store); two entries with the same versions; with `key`, archives that
+// are not signed with it for their entry's versions; removal lists that launchers cannot read,
+// or names in them that launchers refuse to remove. With `removals`, one text is added to it for
+// each file or folder that a listed archive removes from players' installations.
 // Throws std::runtime_error when the page cannot be read.
 std::vector<std::string> CheckSite(const std::filesystem::path& site,
                                    const std::optional<std::filesystem::path>& archives,

@@ -7,8 +7,10 @@
 #include <ctime>
 #include <fstream>
 #include <limits>
+#include <string>
 
 #include "publish/progress.h"
+#include "unzip/zip_fields.h"
 
 namespace tarvo::publish {
 
@@ -75,12 +77,50 @@ std::array<unsigned char, 9> TimestampBlock(std::int64_t seconds) {
           static_cast<unsigned char>(clamped >> 24)};
 }
 
-void CheckSize(const fs::path& path) {
-  if (fs::file_size(path) > kMaxArchiveBytes) {
-    throw ArchiveTooLarge("the archive would be larger than " + std::to_string(kMaxArchiveBytes) +
-                          " bytes, which players' launchers cannot download; publish the "
-                          "change in smaller steps");
+// Whether an item of `size` bytes may need zip64 blocks: its deflated form may grow a little
+// beyond it, and a size or offset that reaches 0xFFFFFFFF must be written in them.
+bool NeedsZip64(std::uint64_t size) { return compressBound(size) >= 0xFFFFFFFF; }
+
+// minizip writes a zip64 end record only for a central directory that starts past 4 GiB, yet
+// marks a count of 65,535 or more as one that defers to it (0xFFFF): readers would find none.
+// The record and its locator are put in front of the end record, which stays as it is.
+void AddZip64EndRecord(const fs::path& path, std::uint64_t items) {
+  if (items < 0xFFFF) return;
+  constexpr std::size_t kEndSize = 22, kLocatorSize = 20;
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  file.seekg(0, std::ios::end);
+  const auto size = static_cast<std::uint64_t>(file.tellg());
+  std::string tail(kLocatorSize + kEndSize, '\0');
+  if (!file || size < tail.size()) throw std::runtime_error("cannot read the archive back");
+  file.seekg(static_cast<std::streamoff>(size - tail.size()));
+  file.read(tail.data(), static_cast<std::streamsize>(tail.size()));
+  if (!file || tail.compare(kLocatorSize, 4, "PK\x05\x06") != 0) {
+    throw std::runtime_error("cannot read the archive back");
   }
+  if (tail.compare(0, 4, "PK\x06\x07") == 0) return;  // minizip wrote them
+  const std::uint64_t recordAt = size - kEndSize;
+  std::string record;
+  const auto put = [&record](std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) record.push_back(static_cast<char>(value >> (8 * i)));
+  };
+  put(0x06064b50, 4);
+  put(44, 8);  // the size of what follows
+  put(45, 2);  // made by and needed: zip 4.5, which brought zip64
+  put(45, 2);
+  put(0, 8);  // both disk numbers
+  put(items, 8);
+  put(items, 8);
+  put(ZipLittleEndian(tail.data() + kLocatorSize + 12, 4), 8);  // the directory's size
+  put(ZipLittleEndian(tail.data() + kLocatorSize + 16, 4), 8);  // and its offset
+  put(0x07064b50, 4);
+  put(0, 4);
+  put(recordAt, 8);
+  put(1, 4);
+  record.append(tail, kLocatorSize, kEndSize);
+  file.seekp(static_cast<std::streamoff>(recordAt));
+  file.write(record.data(), static_cast<std::streamsize>(record.size()));
+  file.close();
+  if (!file) throw std::runtime_error("cannot write the archive");
 }
 
 void AddItem(ZipWriter& zip, const TreeNode& item, Progress& progress) {
@@ -90,20 +130,28 @@ void AddItem(ZipWriter& zip, const TreeNode& item, Progress& progress) {
   info.dosDate = DosDateTime(item.modified);
   info.external_fa = folder ? kAttributeDirectory : kAttributeArchive;
   const auto timestamp = TimestampBlock(item.modified);
+  const bool zip64 = !folder && NeedsZip64(item.size);
   const int opened = zipOpenNewFileInZip4_64(
       zip.get(), name.c_str(), &info, timestamp.data(), timestamp.size(), timestamp.data(),
       timestamp.size(), nullptr, folder ? 0 : Z_DEFLATED, folder ? 0 : Z_DEFAULT_COMPRESSION, 0,
-      -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, kVersionMadeBy, kUtf8NamesFlag, 0);
+      -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, kVersionMadeBy, kUtf8NamesFlag,
+      zip64 ? 1 : 0);
   if (opened != ZIP_OK) throw std::runtime_error("cannot add " + name + " to the archive");
 
   if (!folder) {
     std::ifstream in(item.path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + item.path.string());
     std::vector<char> buffer(1 << 16);
+    std::uint64_t read = 0;
     while (in) {
       in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
       const auto count = static_cast<unsigned>(in.gcount());
       if (in.bad()) throw std::runtime_error("cannot read " + item.path.string());
+      // Written without zip64 blocks, it could not hold sizes that reach 4 GiB.
+      read += count;
+      if (!zip64 && NeedsZip64(read)) {
+        throw std::runtime_error(item.path.string() + " grew while it was archived");
+      }
       if (count > 0 && zipWriteInFileInZip(zip.get(), buffer.data(), count) != ZIP_OK) {
         throw std::runtime_error("cannot write the archive");
       }
@@ -125,12 +173,9 @@ void WriteUpdateArchive(const fs::path& path, const std::vector<TreeNode>& items
   Progress progress(progressOut, "archiving", items.size(), bytes);
 
   ZipWriter zip(path);
-  for (const TreeNode& item : items) {
-    AddItem(zip, item, progress);
-    CheckSize(path);
-  }
+  for (const TreeNode& item : items) AddItem(zip, item, progress);
   if (!zip.Close()) throw std::runtime_error("cannot write the archive");
-  CheckSize(path);
+  AddZip64EndRecord(path, items.size());
 }
 
 }  // namespace tarvo::publish
