@@ -39,6 +39,28 @@ def encrypted():
     return local + body + central + end
 
 
+def zip64():
+    """A deflated item whose sizes and offset stand in zip64 blocks, and a zip64 end record that
+    the end record defers to."""
+    data = b"zip64 " * 50
+    stored = zlib.compress(data)[2:-4]
+    crc = zlib.crc32(data)
+    name = b"big/zip64.txt"
+    sizes = struct.pack("<QQ", len(data), len(stored))
+    local = struct.pack("<IHHHIIIIHH", 0x04034B50, 45, 0, 8, 0x3A8D5A2B, crc, 0xFFFFFFFF,
+                        0xFFFFFFFF, len(name), 20) + name + struct.pack("<HH", 1, 16) + sizes
+    extra = struct.pack("<HH", 1, 24) + sizes + struct.pack("<Q", 0)
+    central = struct.pack("<IHHHHIIIIHHHHHII", 0x02014B50, 0x032D, 45, 0, 8, 0x3A8D5A2B, crc,
+                          0xFFFFFFFF, 0xFFFFFFFF, len(name), len(extra), 0, 0, 0, 0x81A40000,
+                          0xFFFFFFFF) + name + extra
+    body = local + stored
+    end64 = struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 0x032D, 45, 0, 0, 1, 1, len(central),
+                        len(body))
+    locator = struct.pack("<IIQI", 0x07064B50, 0, len(body) + len(central), 1)
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0)
+    return body + central + end64 + locator + end
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     ut = b"UT\x09\x00\x03" + struct.pack("<ii", 1000000000, 1100000000)
@@ -58,6 +80,7 @@ def main():
         "prefixed.zip": archive([("p.txt", b"prefixed", zipfile.ZIP_DEFLATED, ut, 0o644)],
                                 prefix=b"MZ" + bytes(200)),
         "encrypted.zip": encrypted(),
+        "zip64.zip": zip64(),
     }
     for name, data in seeds.items():
         with open(os.path.join(OUT, name), "wb") as f:
