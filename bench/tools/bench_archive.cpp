@@ -4,6 +4,7 @@
 //                                   archiver that keeps the smaller form writes them
 //   bench_archive deflated OUT.zip  one file of 512 MiB of text-like bytes, deflated
 //   bench_archive stored OUT.zip    one file of 512 MiB of noise, stored
+//   bench_archive huge OUT.zip      one file of 5 GiB of text-like bytes, deflated: zip64 sizes
 
 #include <minizip/zip.h>
 
@@ -17,6 +18,7 @@ namespace {
 constexpr int kGameFiles = 2000;
 constexpr std::uint64_t kGameBytes = 300ull << 20;
 constexpr std::uint64_t kLargeFileBytes = 512ull << 20;
+constexpr std::uint64_t kHugeFileBytes = 5ull << 30;
 // The large file is written in pieces of this size.
 constexpr std::size_t kPiece = 1 << 20;
 
@@ -48,13 +50,14 @@ std::string Contents(Random& random, std::size_t size, bool compressible) {
   return data;
 }
 
-// Opens a new item of `name`: deflated at level 6, or stored.
-bool OpenItem(zipFile zip, const std::string& name, bool deflated) {
+// Opens a new item of `name`: deflated at level 6, or stored; with zip64 blocks for an item
+// that reaches 4 GiB.
+bool OpenItem(zipFile zip, const std::string& name, bool deflated, bool zip64 = false) {
   zip_fileinfo info{};
   info.tmz_date = {22, 17, 11, 13, 3, 2009};
   info.external_fa = 0x20;
-  return zipOpenNewFileInZip(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                             deflated ? Z_DEFLATED : 0, deflated ? 6 : 0) == 0;
+  return zipOpenNewFileInZip64(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                               deflated ? Z_DEFLATED : 0, deflated ? 6 : 0, zip64 ? 1 : 0) == 0;
 }
 
 bool WriteGame(zipFile zip) {
@@ -76,10 +79,17 @@ bool WriteGame(zipFile zip) {
   return true;
 }
 
-bool WriteLargeFile(zipFile zip, bool deflated) {
+bool WriteLargeFile(zipFile zip, bool deflated, std::uint64_t bytes = kLargeFileBytes) {
   Random random;
-  if (!OpenItem(zip, deflated ? "Data/large.txt" : "Data/large.bin", deflated)) return false;
-  for (std::uint64_t written = 0; written < kLargeFileBytes; written += kPiece) {
+  const bool zip64 = bytes >= 0xFFFFFFFF;
+  if (!OpenItem(zip,
+                zip64      ? "Data/huge.txt"
+                : deflated ? "Data/large.txt"
+                           : "Data/large.bin",
+                deflated, zip64)) {
+    return false;
+  }
+  for (std::uint64_t written = 0; written < bytes; written += kPiece) {
     const std::string data = Contents(random, kPiece, deflated);
     if (zipWriteInFileInZip(zip, data.data(), static_cast<unsigned>(data.size())) != 0) {
       return false;
@@ -93,9 +103,10 @@ bool WriteLargeFile(zipFile zip, bool deflated) {
 int main(int argc, char** argv) {
   const char* kind = argc == 3 ? argv[1] : "";
   const bool game = std::strcmp(kind, "game") == 0;
-  const bool deflated = std::strcmp(kind, "deflated") == 0;
+  const bool huge = std::strcmp(kind, "huge") == 0;
+  const bool deflated = huge || std::strcmp(kind, "deflated") == 0;
   if (!game && !deflated && std::strcmp(kind, "stored") != 0) {
-    std::fprintf(stderr, "usage: bench_archive game|deflated|stored OUT.zip\n");
+    std::fprintf(stderr, "usage: bench_archive game|deflated|stored|huge OUT.zip\n");
     return 2;
   }
   zipFile zip = zipOpen64(argv[2], 0);
@@ -103,7 +114,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_archive: cannot create %s\n", argv[2]);
     return 1;
   }
-  const bool written = game ? WriteGame(zip) : WriteLargeFile(zip, deflated);
+  const bool written = game   ? WriteGame(zip)
+                       : huge ? WriteLargeFile(zip, true, kHugeFileBytes)
+                              : WriteLargeFile(zip, deflated);
   if (zipClose(zip, nullptr) != 0 || !written) {
     std::fprintf(stderr, "bench_archive: cannot write %s\n", argv[2]);
     return 1;
