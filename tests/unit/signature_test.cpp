@@ -17,9 +17,10 @@ namespace {
 
 constexpr std::string_view kVersions = "0000100000003";
 
-std::string Archive() {
+std::string Archive(test::ZipEnd end = test::ZipEnd::kPlain) {
   return test::BuildZip({{"data/a.txt", std::string(70000, 'a')},
-                         {.name = "data/b.bin", .data = test::PatternBytes(90000), .method = 0}});
+                         {.name = "data/b.bin", .data = test::PatternBytes(90000), .method = 0}},
+                        "", "", end);
 }
 
 // Streams `archive` through a check in pieces of `piece` bytes.
@@ -44,26 +45,34 @@ TEST(Signature, TheTestsKeyIsTheOneBuiltIntoTheirLauncher) {
   }
 }
 
+// With a zip64 end record too: the signature covers it, and the end record stays last.
 TEST(Signature, ASignedArchiveVerifiesAndStaysAnOrdinaryArchive) {
-  const std::string archive = test::Signed(Archive(), kVersions);
-  EXPECT_TRUE(Verifies(archive));
-  EXPECT_TRUE(Verifies(archive, kVersions, true, 1 << 20));
-  EXPECT_TRUE(Verifies(archive, kVersions, true, 1));
-  // Signing again gives a signature in the place of the old one.
-  EXPECT_TRUE(Verifies(test::Signed(archive, kVersions)));
+  for (const test::ZipEnd end : {test::ZipEnd::kPlain, test::ZipEnd::kZip64}) {
+    SCOPED_TRACE(static_cast<int>(end));
+    const std::string archive = test::Signed(Archive(end), kVersions);
+    // The zip64 end record's directory size (in front of the locator and the end record).
+    std::string changed = archive;
+    changed[changed.size() - kSignatureCommentSize - 22 - 20 - 56 + 40] ^= 1;
+    EXPECT_FALSE(Verifies(changed));
+    EXPECT_TRUE(Verifies(archive));
+    EXPECT_TRUE(Verifies(archive, kVersions, true, 1 << 20));
+    EXPECT_TRUE(Verifies(archive, kVersions, true, 1));
+    // Signing again gives a signature in the place of the old one.
+    EXPECT_TRUE(Verifies(test::Signed(archive, kVersions)));
 
-  test::TempDir dir;
-  test::WriteFile(dir.path() / "a.zip", archive);
-  EXPECT_TRUE(VerifyArchiveFile(test::CoreText(dir.path() / "a.zip").c_str(), test::TestPublicKey(),
-                                kVersions));
-  const auto saved = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
-  const ZipHandle zip = ZipOpenArchive(test::CoreText(dir.path() / "a.zip").c_str());
-  std::filesystem::current_path(saved);
-  ASSERT_NE(zip, nullptr);
-  EXPECT_EQ(ZipExtractItem(zip, 1, u"b.bin"), ZIP_OK);
-  ZipCloseArchive(zip);
-  EXPECT_TRUE(test::ReadFile(dir.path() / "b.bin") == test::PatternBytes(90000));
+    test::TempDir dir;
+    test::WriteFile(dir.path() / "a.zip", archive);
+    EXPECT_TRUE(VerifyArchiveFile(test::CoreText(dir.path() / "a.zip").c_str(),
+                                  test::TestPublicKey(), kVersions));
+    const auto saved = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const ZipHandle zip = ZipOpenArchive(test::CoreText(dir.path() / "a.zip").c_str());
+    std::filesystem::current_path(saved);
+    ASSERT_NE(zip, nullptr);
+    EXPECT_EQ(ZipExtractItem(zip, 1, u"b.bin"), ZIP_OK);
+    ZipCloseArchive(zip);
+    EXPECT_TRUE(test::ReadFile(dir.path() / "b.bin") == test::PatternBytes(90000));
+  }
 }
 
 TEST(Signature, NothingElsePassesForSigned) {
