@@ -17,9 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     headers.AddLine(input.substr(0, length));
     input.remove_prefix(length);
     if (headers.status().size() > tarvo::ResponseHeaders::kMaxStatus) std::abort();
-    if (headers.content_length() &&
-        headers.content_length()->size() > tarvo::ResponseHeaders::kMaxValue) {
-      std::abort();
+    for (const auto* value : {&headers.content_length(), &headers.etag(), &headers.last_modified(),
+                              &headers.content_range()}) {
+      if (*value && (*value)->size() > tarvo::ResponseHeaders::kMaxValue) std::abort();
     }
   }
   return 0;

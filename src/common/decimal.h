@@ -11,11 +11,13 @@ namespace tarvo {
 // '+' or '-' is taken, then decimal digits up to the first other character. Text without digits
 // gives 0; a value beyond the signed 32-bit range gives the nearest limit.
 std::int32_t ParseDecimal(std::u16string_view text);
+// The same reading into 64 bits: a value beyond the signed 64-bit range gives the nearest limit.
+std::int64_t ParseDecimal64(std::u16string_view text);
 
 // True when `text` begins with `count` ASCII decimal digits.
 bool StartsWithDigits(std::u16string_view text, std::size_t count);
 
-// Formats a value as "%d" does: an optional minus sign and the digits, no padding.
-std::u16string FormatDecimal(std::int32_t value);
+// Formats a value as "%d" ("%lld") does: an optional minus sign and the digits, no padding.
+std::u16string FormatDecimal(std::int64_t value);
 
 }  // namespace tarvo

@@ -87,15 +87,33 @@ BOOL FlushFolder(const char16_t* path);
 // has put each file on the disk. False when the system reports a failure.
 BOOL FlushFileSystem(const char16_t* path);
 
-// A file opened by path. Operations throw CFileException on failure.
+// The free space of the volume that holds the folder `path`, in bytes this process may use.
+// False when it cannot be had.
+BOOL GetDiskFreeSpaceExW(const char16_t* path, std::uint64_t* freeBytesAvailable);
+
+// The time a file was last written, in 100-nanosecond intervals since 1601-01-01 UTC; false
+// when nothing stands at `path`.
+BOOL GetFileWriteTime(const char16_t* path, std::uint64_t* time);
+// The time now, in the same units.
+std::uint64_t GetSystemTimeAsFileTime();
+
+// A file opened by path. Operations throw CFileException on failure, with the error number as
+// GetLastError gives it.
 class CFile {
  public:
   enum OpenFlags : UINT {
     modeRead = 0x0000,
     modeWrite = 0x0001,
     modeReadWrite = 0x0002,
+    // Held by this object alone until it closes: another open with shareExclusive, in this
+    // process or another, fails with ERROR_SHARING_VIOLATION. Win32: no sharing at all, so
+    // nobody else opens or deletes it. POSIX: an exclusive flock, which only other exclusive
+    // opens heed; an open that finds the file deleted or replaced under its name meanwhile
+    // opens the new one.
+    shareExclusive = 0x0010,
     shareDenyWrite = 0x0020,
     modeCreate = 0x1000,      // create, or truncate an existing file
+    modeNoTruncate = 0x2000,  // with modeCreate: an existing file is opened as it is
     modeCreateNew = 0x10000,  // create a new file; fails when something stands at the path
   };
   enum SeekPosition : UINT { begin = 0, current = 1, end = 2 };
@@ -118,7 +136,12 @@ class CFile {
   std::uint64_t Seek(std::int64_t offset, UINT from);
   // Puts what was written on the disk (fsync, FlushFileBuffers) or throws.
   void Flush();
+  // Cuts or extends the file to `length` bytes; the position is left as it was.
+  void SetLength(std::uint64_t length);
   void Close();
+  // Deletes the open file and closes it. Of a file opened with shareExclusive, nobody else can
+  // open it in between. False when it could not be deleted; it is closed all the same.
+  bool Delete();
   bool IsOpen() const;
 
  private:

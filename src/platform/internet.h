@@ -30,7 +30,10 @@ inline constexpr DWORD INTERNET_FLAG_RELOAD = 0x80000000;
 
 // What CHttpFile::QueryInfo can ask for.
 inline constexpr DWORD HTTP_QUERY_CONTENT_LENGTH = 5;
+inline constexpr DWORD HTTP_QUERY_LAST_MODIFIED = 11;
 inline constexpr DWORD HTTP_QUERY_STATUS_CODE = 19;
+inline constexpr DWORD HTTP_QUERY_CONTENT_RANGE = 53;
+inline constexpr DWORD HTTP_QUERY_ETAG = 54;
 
 // Error numbers that CInternetException carries (WinINet's own on Win32; POSIX maps libcurl's
 // failures onto the nearest of these).
@@ -59,9 +62,10 @@ class CHttpFile {
   CHttpFile& operator=(const CHttpFile&) = delete;
   ~CHttpFile();
 
-  // Puts the text of the status code (HTTP_QUERY_STATUS_CODE) or of the Content-Length header
-  // (HTTP_QUERY_CONTENT_LENGTH) into `value`, as the server sent it. FALSE, and `value` empty,
-  // when the response has no such header or the file is closed.
+  // Puts the text of the status code (HTTP_QUERY_STATUS_CODE) or of a header
+  // (HTTP_QUERY_CONTENT_LENGTH, _ETAG, _LAST_MODIFIED, _CONTENT_RANGE) into `value`, as the
+  // server sent it. FALSE, and `value` empty, when the response has no such header or the file
+  // is closed.
   BOOL QueryInfo(DWORD infoLevel, std::u16string& value);
 
   // Reads at most `count` bytes of the body into `buffer` and returns how many were read: at
@@ -99,11 +103,14 @@ class CInternetSession {
   // Sends a GET of `url` (http or https) and waits for the response's headers, following
   // redirections. Returns the request's file whatever the status code. `flags` are
   // INTERNET_FLAG_*: INTERNET_FLAG_RELOAD asks every cache on the way for a fresh copy.
+  // `headers`, when given, are further request header lines, each "Name: value\r\n"; the
+  // caller makes sure that no value holds a line break.
   // Throws CInternetException when there is no response (bad URL, name not resolved,
   // connection refused or timed out, no headers within the receive time-out).
   // The file may outlive the session.
   std::unique_ptr<CHttpFile> OpenURL(const char16_t* url, DWORD context = 1,
-                                     DWORD flags = INTERNET_FLAG_TRANSFER_ASCII);
+                                     DWORD flags = INTERNET_FLAG_TRANSFER_ASCII,
+                                     const char16_t* headers = nullptr);
 
   // Closes the session. Files already opened stay usable.
   void Close();

@@ -97,6 +97,51 @@ TEST(Files, CreateMoveAndDelete) {
   EXPECT_FALSE(DeleteFileW(b.c_str()));
 }
 
+// Offsets and lengths past 4 GiB, on the 32-bit build too; the file is sparse where the system
+// allows it.
+TEST(Files, WritesAndReadsBackPastFourGiB) {
+  test::TempDir dir;
+  const std::u16string path = In(dir, u"big.bin");
+  constexpr std::uint64_t kAt = (std::uint64_t{5} << 30) + 3;
+  {
+    CFile file(path.c_str(), CFile::modeCreate | CFile::modeReadWrite);
+    file.SetLength(kAt);
+    EXPECT_EQ(file.Seek(0, CFile::end), kAt);
+    file.Write("tail", 4);
+  }
+  CFile file(path.c_str(), CFile::modeRead);
+  EXPECT_EQ(file.GetLength(), kAt + 4);
+  EXPECT_EQ(file.Seek(static_cast<std::int64_t>(kAt), CFile::begin), kAt);
+  char bytes[8] = {};
+  EXPECT_EQ(file.Read(bytes, sizeof bytes), 4u);
+  EXPECT_EQ(std::string(bytes, 4), "tail");
+}
+
+// What keeps a second launcher away from a transfer's file, and free space.
+TEST(Files, AnExclusiveFileIsHeldUntilItGoes) {
+  test::TempDir dir;
+  const std::u16string path = In(dir, u"held.bin");
+  const UINT exclusive =
+      CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite | CFile::shareExclusive;
+  auto holder = std::make_unique<CFile>(path.c_str(), exclusive);
+  holder->Write("kept", 4);
+  CFile second;
+  EXPECT_FALSE(second.Open(path.c_str(), exclusive));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  holder.reset();
+  test::WriteFile(dir.path() / "held.bin", "kept");
+  // Opened as it is, then deleted while held.
+  ASSERT_TRUE(second.Open(path.c_str(), exclusive));
+  EXPECT_EQ(second.GetLength(), 4u);
+  EXPECT_TRUE(second.Delete());
+  EXPECT_FALSE(PathFileExistsW(path.c_str()));
+
+  std::uint64_t available = 0;
+  EXPECT_TRUE(GetDiskFreeSpaceExW(test::CoreText(dir.path()).c_str(), &available));
+  EXPECT_GT(available, 0u);
+  EXPECT_FALSE(GetDiskFreeSpaceExW(In(dir, u"missing").c_str(), &available));
+}
+
 TEST(Files, OpeningAMissingFileThrowsTheFileKind) {
   test::TempDir dir;
   EXPECT_THROW(CFile(In(dir, u"missing").c_str(), CFile::modeRead), CFileException);

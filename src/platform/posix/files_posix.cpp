@@ -4,6 +4,8 @@
 #include <limits.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +13,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -120,6 +124,40 @@ BOOL RemoveDirectoryW(const char16_t* path) {
   return Succeeded(rmdir(NativePath(path).c_str()) == 0);
 }
 
+BOOL GetDiskFreeSpaceExW(const char16_t* path, std::uint64_t* freeBytesAvailable) {
+  struct statvfs st {};
+  if (statvfs(NativePath(path).c_str(), &st) != 0) return Succeeded(false);
+  *freeBytesAvailable = static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+  return TRUE;
+}
+
+namespace {
+
+// Seconds from 1601-01-01 (FILETIME's epoch) to 1970-01-01.
+constexpr std::uint64_t kUnixEpochSeconds = 11644473600ull;
+
+std::uint64_t FileTimeOf(const struct timespec& time) {
+  if (time.tv_sec < -static_cast<std::int64_t>(kUnixEpochSeconds)) return 0;
+  return (static_cast<std::uint64_t>(time.tv_sec + static_cast<std::int64_t>(kUnixEpochSeconds))) *
+             10000000ull +
+         static_cast<std::uint64_t>(time.tv_nsec) / 100;
+}
+
+}  // namespace
+
+BOOL GetFileWriteTime(const char16_t* path, std::uint64_t* time) {
+  struct stat st {};
+  if (stat(NativePath(path).c_str(), &st) != 0) return Succeeded(false);
+  *time = FileTimeOf(st.st_mtim);
+  return TRUE;
+}
+
+std::uint64_t GetSystemTimeAsFileTime() {
+  struct timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return FileTimeOf(now);
+}
+
 BOOL MoveFileExW(const char16_t* from, const char16_t* to, DWORD flags) {
   const std::string target = NativePath(to);
   if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
@@ -153,15 +191,51 @@ BOOL FlushFileSystem(const char16_t* path) { return FlushOpened(path, 0, &syncfs
 
 struct CFile::Impl {
   int fd = -1;
+  std::string path;  // for Delete
   ~Impl() {
     if (fd >= 0) close(fd);
   }
 };
 
+namespace {
+
+// Notes `error` as the last error and throws it, as Windows numbers it.
+[[noreturn]] void ThrowFileError(int error) {
+  SetLastErrorFromErrno(error);
+  throw CFileException(static_cast<long>(GetLastError()));
+}
+
+// Takes the exclusive lock of the file open at `fd`. 1: held, and the file is still the one
+// at `path`; 0: it was deleted or replaced meanwhile; -1: failed (another holds it, or worse).
+int LockExclusive(int fd, const std::string& path) {
+  // flock, not fcntl: a lock of this process's own other descriptor keeps it out too.
+  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK) {
+      SetLastErrorFromErrno(ETXTBSY);  // ERROR_SHARING_VIOLATION
+    } else {
+      SetLastErrorFromErrno(errno);
+    }
+    return -1;
+  }
+  struct stat opened {};
+  struct stat named {};
+  if (fstat(fd, &opened) != 0) {
+    SetLastErrorFromErrno(errno);
+    return -1;
+  }
+  return stat(path.c_str(), &named) == 0 && named.st_dev == opened.st_dev &&
+                 named.st_ino == opened.st_ino
+             ? 1
+             : 0;
+}
+
+}  // namespace
+
 CFile::CFile() = default;
 
 CFile::CFile(const char16_t* path, UINT flags) {
-  if (!Open(path, flags)) throw CFileException(errno);
+  if (!Open(path, flags)) throw CFileException(static_cast<long>(GetLastError()));
 }
 
 CFile::~CFile() = default;
@@ -176,35 +250,55 @@ BOOL CFile::Open(const char16_t* path, UINT flags) {
   } else {
     oflags |= O_RDONLY;
   }
+  const bool exclusive = (flags & shareExclusive) != 0;
+  const bool truncate =
+      (flags & modeCreate) && !(flags & modeNoTruncate) && !(flags & modeCreateNew);
   if (flags & modeCreateNew) {
     oflags |= O_CREAT | O_EXCL;
   } else if (flags & modeCreate) {
-    oflags |= O_CREAT | O_TRUNC;
+    oflags |= O_CREAT;
+    // A file held by another is not to be emptied: it is cut once the lock is had.
+    if (truncate && !exclusive) oflags |= O_TRUNC;
   }
-  const int fd = open(NativePath(path).c_str(), oflags, 0666);
-  if (fd < 0) return Succeeded(false);
-  m_impl = std::make_unique<Impl>();
-  m_impl->fd = fd;
+  auto impl = std::make_unique<Impl>();
+  impl->path = NativePath(path);
+  for (int attempt = 0;; ++attempt) {
+    impl->fd = open(impl->path.c_str(), oflags, 0666);
+    if (impl->fd < 0) return Succeeded(false);
+    if (!exclusive) break;
+    const int locked = LockExclusive(impl->fd, impl->path);
+    if (locked < 0) return FALSE;
+    if (locked > 0) break;
+    // Deleted or replaced between the open and the lock: the name means another file now.
+    close(impl->fd);
+    impl->fd = -1;
+    if (attempt >= 16 || (oflags & O_CREAT) == 0) {
+      SetLastErrorFromErrno(ENOENT);
+      return FALSE;
+    }
+  }
+  if (exclusive && truncate && ftruncate(impl->fd, 0) != 0) return Succeeded(false);
+  m_impl = std::move(impl);
   return TRUE;
 }
 
 UINT CFile::Read(void* buffer, UINT count) {
-  if (!IsOpen()) throw CFileException(EBADF);
+  if (!IsOpen()) ThrowFileError(EBADF);
   for (;;) {
     const ssize_t n = read(m_impl->fd, buffer, count);
     if (n >= 0) return static_cast<UINT>(n);
-    if (errno != EINTR) throw CFileException(errno);
+    if (errno != EINTR) ThrowFileError(errno);
   }
 }
 
 void CFile::Write(const void* buffer, UINT count) {
-  if (!IsOpen()) throw CFileException(EBADF);
+  if (!IsOpen()) ThrowFileError(EBADF);
   const char* p = static_cast<const char*>(buffer);
   while (count > 0) {
     const ssize_t n = write(m_impl->fd, p, count);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw CFileException(errno);
+      ThrowFileError(errno);
     }
     p += n;
     count -= static_cast<UINT>(n);
@@ -213,21 +307,30 @@ void CFile::Write(const void* buffer, UINT count) {
 
 std::uint64_t CFile::GetLength() const {
   struct stat st {};
-  if (!IsOpen() || fstat(m_impl->fd, &st) != 0) throw CFileException(errno);
+  if (!IsOpen()) ThrowFileError(EBADF);
+  if (fstat(m_impl->fd, &st) != 0) ThrowFileError(errno);
   return static_cast<std::uint64_t>(st.st_size);
 }
 
 std::uint64_t CFile::Seek(std::int64_t offset, UINT from) {
-  if (!IsOpen()) throw CFileException(EBADF);
+  if (!IsOpen()) ThrowFileError(EBADF);
   const int whence = from == end ? SEEK_END : from == current ? SEEK_CUR : SEEK_SET;
   const off_t position = lseek(m_impl->fd, static_cast<off_t>(offset), whence);
-  if (position < 0) throw CFileException(errno);
+  if (position < 0) ThrowFileError(errno);
   return static_cast<std::uint64_t>(position);
 }
 
 void CFile::Flush() {
-  if (!IsOpen()) throw CFileException(EBADF);
-  if (fsync(m_impl->fd) != 0) throw CFileException(errno);
+  if (!IsOpen()) ThrowFileError(EBADF);
+  if (fsync(m_impl->fd) != 0) ThrowFileError(errno);
+}
+
+void CFile::SetLength(std::uint64_t length) {
+  if (!IsOpen()) ThrowFileError(EBADF);
+  if (length > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) ThrowFileError(EFBIG);
+  while (ftruncate(m_impl->fd, static_cast<off_t>(length)) != 0) {
+    if (errno != EINTR) ThrowFileError(errno);
+  }
 }
 
 void CFile::Close() {
@@ -235,7 +338,16 @@ void CFile::Close() {
   const int fd = m_impl->fd;
   m_impl->fd = -1;
   m_impl.reset();
-  if (fd >= 0 && close(fd) != 0) throw CFileException(errno);
+  if (fd >= 0 && close(fd) != 0) ThrowFileError(errno);
+}
+
+bool CFile::Delete() {
+  if (!IsOpen()) return false;
+  // Unlinked while still open, and so still locked: nobody takes the name's old file meanwhile.
+  const bool deleted = unlink(m_impl->path.c_str()) == 0;
+  if (!deleted) SetLastErrorFromErrno(errno);
+  m_impl.reset();
+  return deleted;
 }
 
 bool CFile::IsOpen() const { return m_impl && m_impl->fd >= 0; }

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "common/utf.h"
@@ -250,11 +252,27 @@ BOOL CHttpFile::QueryInfo(DWORD infoLevel, std::u16string& value) {
     value = Utf8ToUtf16(m_impl->response.status());
     return TRUE;
   }
-  if (infoLevel == HTTP_QUERY_CONTENT_LENGTH && m_impl->response.content_length()) {
-    value = Utf8ToUtf16(*m_impl->response.content_length());
-    return TRUE;
+  const ResponseHeaders& response = m_impl->response;
+  const std::optional<std::string>* header = nullptr;
+  switch (infoLevel) {
+    case HTTP_QUERY_CONTENT_LENGTH:
+      header = &response.content_length();
+      break;
+    case HTTP_QUERY_ETAG:
+      header = &response.etag();
+      break;
+    case HTTP_QUERY_LAST_MODIFIED:
+      header = &response.last_modified();
+      break;
+    case HTTP_QUERY_CONTENT_RANGE:
+      header = &response.content_range();
+      break;
+    default:
+      return FALSE;
   }
-  return FALSE;
+  if (!*header) return FALSE;
+  value = Utf8ToUtf16(**header);
+  return TRUE;
 }
 
 UINT CHttpFile::Read(void* buffer, UINT count) {
@@ -324,7 +342,7 @@ BOOL CInternetSession::SetOption(DWORD option, DWORD value, DWORD) {
 }
 
 std::unique_ptr<CHttpFile> CInternetSession::OpenURL(const char16_t* url, DWORD context,
-                                                     DWORD flags) {
+                                                     DWORD flags, const char16_t* headers) {
   if (m_impl->closed) throw CInternetException(context, ERROR_INVALID_HANDLE);
   auto impl = std::make_unique<CHttpFile::Impl>();
   impl->cancel = m_impl->cancel;
@@ -358,15 +376,25 @@ std::unique_ptr<CHttpFile> CInternetSession::OpenURL(const char16_t* url, DWORD 
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, impl.get());
   curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CHttpFile::Impl::OnConnected);
   curl_easy_setopt(easy, CURLOPT_PREREQDATA, impl.get());
-  if (flags & INTERNET_FLAG_RELOAD) {
-    for (const char* header : {"Cache-Control: no-cache", "Pragma: no-cache"}) {
-      curl_slist* list = curl_slist_append(impl->request_headers.get(), header);
-      if (list == nullptr) throw CInternetException(context, ERROR_INTERNET_INTERNAL_ERROR);
-      impl->request_headers.release();
-      impl->request_headers.reset(list);
+  std::vector<std::string> lines;
+  if (flags & INTERNET_FLAG_RELOAD) lines = {"Cache-Control: no-cache", "Pragma: no-cache"};
+  if (headers != nullptr) {
+    const std::string text = Utf16ToUtf8(headers);
+    for (std::size_t start = 0; start < text.size();) {
+      std::size_t end = text.find_first_of("\r\n", start);
+      if (end == std::string::npos) end = text.size();
+      if (end > start) lines.push_back(text.substr(start, end - start));
+      start = end + 1;
     }
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, impl->request_headers.get());
   }
+  for (const std::string& line : lines) {
+    curl_slist* list = curl_slist_append(impl->request_headers.get(), line.c_str());
+    if (list == nullptr) throw CInternetException(context, ERROR_INTERNET_INTERNAL_ERROR);
+    impl->request_headers.release();
+    impl->request_headers.reset(list);
+  }
+  if (impl->request_headers)
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, impl->request_headers.get());
 
   if (curl_multi_add_handle(impl->multi.get(), easy) != CURLM_OK) {
     throw CInternetException(context, ERROR_INTERNET_INTERNAL_ERROR);

@@ -38,6 +38,9 @@ void ResponseHeaders::AddLine(std::string_view line) {
     code = code.substr(0, code.find_first_of(" \t"));
     status_.assign(code.substr(0, kMaxStatus));
     content_length_.reset();
+    etag_.reset();
+    last_modified_.reset();
+    content_range_.reset();
     has_location_ = false;
     in_block_ = true;
     complete_ = false;
@@ -55,9 +58,16 @@ void ResponseHeaders::AddLine(std::string_view line) {
   if (colon == std::string_view::npos) return;
   const std::string_view name = Trim(content.substr(0, colon));
   const std::string_view value = Trim(content.substr(colon + 1));
-  if (NameIs(name, "content-length")) {
-    content_length_ = std::string(value.substr(0, kMaxValue));
-  } else if (NameIs(name, "location") && !value.empty()) {
+  for (auto [wanted, field] :
+       {std::pair{"content-length", &content_length_}, std::pair{"etag", &etag_},
+        std::pair{"last-modified", &last_modified_}, std::pair{"content-range", &content_range_}}) {
+    if (NameIs(name, wanted)) {
+      // A value cut to the kept length is no value at all: it would be taken for another.
+      if (!*field) *field = value.size() <= kMaxValue ? std::string(value) : std::string();
+      return;
+    }
+  }
+  if (NameIs(name, "location") && !value.empty()) {
     has_location_ = true;
   }
 }

@@ -21,16 +21,23 @@ class ResponseHeaders {
 
   // The status code as sent ("200"); empty before any status line.
   const std::string& status() const { return status_; }
-  // The Content-Length header's value without surrounding white space; nothing when absent.
+  // A header's value without surrounding white space (the first of repeated ones); nothing
+  // when absent.
   const std::optional<std::string>& content_length() const { return content_length_; }
+  const std::optional<std::string>& etag() const { return etag_; }
+  const std::optional<std::string>& last_modified() const { return last_modified_; }
+  const std::optional<std::string>& content_range() const { return content_range_; }
 
   // Longest texts kept; a hostile server's longer values are cut.
   static constexpr std::size_t kMaxStatus = 16;
-  static constexpr std::size_t kMaxValue = 64;
+  static constexpr std::size_t kMaxValue = 256;
 
  private:
   std::string status_;
   std::optional<std::string> content_length_;
+  std::optional<std::string> etag_;
+  std::optional<std::string> last_modified_;
+  std::optional<std::string> content_range_;
   bool has_location_ = false;
   bool in_block_ = false;
   bool complete_ = false;

@@ -50,6 +50,27 @@ BOOL DeleteFileW(const char16_t* path) { return ::DeleteFileW(Wide(path)); }
 
 BOOL RemoveDirectoryW(const char16_t* path) { return ::RemoveDirectoryW(Wide(path)); }
 
+BOOL GetDiskFreeSpaceExW(const char16_t* path, std::uint64_t* freeBytesAvailable) {
+  ULARGE_INTEGER available{};
+  if (!::GetDiskFreeSpaceExW(Wide(path), &available, nullptr, nullptr)) return FALSE;
+  *freeBytesAvailable = available.QuadPart;
+  return TRUE;
+}
+
+BOOL GetFileWriteTime(const char16_t* path, std::uint64_t* time) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data)) return FALSE;
+  *time = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+          data.ftLastWriteTime.dwLowDateTime;
+  return TRUE;
+}
+
+std::uint64_t GetSystemTimeAsFileTime() {
+  FILETIME now{};
+  ::GetSystemTimeAsFileTime(&now);
+  return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
 BOOL MoveFileExW(const char16_t* from, const char16_t* to, DWORD flags) {
   return ::MoveFileExW(Wide(from), Wide(to), flags);
 }
@@ -84,11 +105,16 @@ BOOL CFile::Open(const char16_t* path, UINT flags) {
   } else if (flags & modeWrite) {
     access = GENERIC_WRITE;
   }
-  const DWORD share =
-      (flags & shareDenyWrite) ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
+  DWORD share = (flags & shareDenyWrite) ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
+  if (flags & shareExclusive) {
+    share = 0;
+    access |= DELETE;  // for Delete, which nobody else can come between
+  }
   const DWORD disposition = (flags & modeCreateNew) ? CREATE_NEW
-                            : (flags & modeCreate)  ? CREATE_ALWAYS
-                                                    : OPEN_EXISTING;
+                            : (flags & modeNoTruncate)
+                                ? ((flags & modeCreate) ? OPEN_ALWAYS : OPEN_EXISTING)
+                            : (flags & modeCreate) ? CREATE_ALWAYS
+                                                   : OPEN_EXISTING;
   const HANDLE handle =
       CreateFileW(Wide(path), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return FALSE;
@@ -136,6 +162,31 @@ void CFile::Flush() {
   if (!IsOpen() || !FlushFileBuffers(m_impl->handle)) {
     throw CFileException(static_cast<long>(GetLastError()));
   }
+}
+
+void CFile::SetLength(std::uint64_t length) {
+  LARGE_INTEGER position{};
+  LARGE_INTEGER target{};
+  target.QuadPart = static_cast<LONGLONG>(length);
+  const LARGE_INTEGER none{};
+  if (!IsOpen() || !SetFilePointerEx(m_impl->handle, none, &position, FILE_CURRENT) ||
+      !SetFilePointerEx(m_impl->handle, target, nullptr, FILE_BEGIN) ||
+      !SetEndOfFile(m_impl->handle)) {
+    const ::DWORD error = GetLastError();
+    if (IsOpen()) SetFilePointerEx(m_impl->handle, position, nullptr, FILE_BEGIN);
+    throw CFileException(static_cast<long>(error));
+  }
+  SetFilePointerEx(m_impl->handle, position, nullptr, FILE_BEGIN);
+}
+
+bool CFile::Delete() {
+  if (!IsOpen()) return false;
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  const bool deleted = SetFileInformationByHandle(m_impl->handle, FileDispositionInfo, &disposition,
+                                                  sizeof(disposition)) != FALSE;
+  m_impl.reset();  // the file goes as its handle closes
+  return deleted;
 }
 
 void CFile::Close() {

@@ -192,7 +192,7 @@ BOOL CInternetSession::SetOption(DWORD option, DWORD value, DWORD flags) {
 }
 
 std::unique_ptr<CHttpFile> CInternetSession::OpenURL(const char16_t* url, DWORD context,
-                                                     DWORD flags) {
+                                                     DWORD flags, const char16_t* headers) {
   HINTERNET root = nullptr;
   {
     std::lock_guard<std::mutex> lock(m_impl->handles->mutex);
@@ -206,8 +206,9 @@ std::unique_ptr<CHttpFile> CInternetSession::OpenURL(const char16_t* url, DWORD 
   auto impl = std::make_unique<CHttpFile::Impl>();
   impl->handles = m_impl->handles;
   impl->context = context;
-  const HINTERNET request =
-      InternetOpenUrlW(root, Wide(url), nullptr, 0, flags, static_cast<DWORD_PTR>(context));
+  const HINTERNET request = InternetOpenUrlW(
+      root, Wide(url), headers != nullptr ? Wide(headers) : nullptr,
+      headers != nullptr ? static_cast<::DWORD>(-1) : 0, flags, static_cast<DWORD_PTR>(context));
   if (request == nullptr) throw CInternetException(context, impl->FailureOf(GetLastError()));
   if (!impl->handles->Adopt(request)) {
     throw CInternetException(context, ERROR_INTERNET_OPERATION_CANCELLED);
