@@ -2,6 +2,7 @@
 """Starts and stops the HTTP servers that the tests use, on 127.0.0.1 only.
 
   test_servers.py start --state FILE --docroot DIR [--nginx PORT] [--faults PORT] [--lifetime S]
+                        [--paced RATE]
   test_servers.py stop --state FILE
 
 start runs nginx (from the system, as a plain process of the calling user with a generated
@@ -12,7 +13,8 @@ answered) and "docroot=DIR" for the tests to read; FILE.run/faults.log is update
 log of request groups. With both servers, nginx hands a request for a file that has fault rules
 beside it (NAME.fault) to update_server.py. Both servers end by
 themselves after S seconds (default 3600) if stop never comes. A previous start with the same
-state FILE is stopped first.
+state FILE is stopped first. With --paced, nginx also serves DIR under /paced/ at RATE bytes per
+second and connection (nginx's limit_rate, such as "24m"), so that a transfer can be cut part-way.
 """
 
 import argparse
@@ -33,7 +35,7 @@ pid {run}/nginx.pid;
 error_log {run}/error.log warn;
 events {{ worker_connections 512; }}
 http {{
-  log_format requests '$request_uri $status';
+  log_format requests '$request_uri $status $body_bytes_sent';
   access_log {run}/access.log requests;
   default_type application/octet-stream;
   sendfile on;
@@ -45,7 +47,7 @@ http {{
   server {{
     listen 127.0.0.1:{port};
     root {docroot};
-{faults}  }}
+{faults}{paced}  }}
 }}
 """
 
@@ -58,6 +60,14 @@ NGINX_FAULTS = """\
       }}
       proxy_buffering off;
       proxy_read_timeout 3600s;
+    }}
+"""
+
+
+NGINX_PACED = """\
+    location /paced/ {{
+      alias {docroot}/;
+      limit_rate {rate};
     }}
 """
 
@@ -93,7 +103,7 @@ def spawn(command, log):
                                 start_new_session=True)
 
 
-def start_nginx(run, docroot, port, lifetime, faults_port):
+def start_nginx(run, docroot, port, lifetime, faults_port, paced=None):
     for name in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
         os.makedirs(os.path.join(run, "tmp", name), exist_ok=True)
     for _ in range(5):
@@ -101,7 +111,9 @@ def start_nginx(run, docroot, port, lifetime, faults_port):
         conf = os.path.join(run, "nginx.conf")
         with open(conf, "w", encoding="utf-8") as f:
             faults = NGINX_FAULTS.format(faults_port=faults_port) if faults_port else ""
-            f.write(NGINX_CONF.format(run=run, port=chosen, docroot=docroot, faults=faults))
+            pacing = NGINX_PACED.format(docroot=docroot, rate=paced) if paced else ""
+            f.write(NGINX_CONF.format(run=run, port=chosen, docroot=docroot, faults=faults,
+                                      paced=pacing))
         process = spawn(["timeout", str(lifetime), "nginx", "-p", run, "-e",
                          os.path.join(run, "error.log"), "-c", conf],
                         os.path.join(run, "nginx.out"))
@@ -186,7 +198,8 @@ def start(args):
             lines.append(f"faults_port={faults_port}")
             lines.append(f"blackhole_port={blackhole}")
         if args.nginx is not None:
-            started, port = start_nginx(run, docroot, args.nginx, args.lifetime, faults_port)
+            started, port = start_nginx(run, docroot, args.nginx, args.lifetime, faults_port,
+                                        args.paced)
             pids += started
             lines.append(f"nginx_port={port}")
     finally:
@@ -207,6 +220,7 @@ def main():
     starting.add_argument("--nginx", type=int)
     starting.add_argument("--faults", type=int)
     starting.add_argument("--lifetime", type=int, default=3600)
+    starting.add_argument("--paced")
     stopping = commands.add_parser("stop")
     stopping.add_argument("--state", required=True)
     args = parser.parse_args()

@@ -26,11 +26,20 @@ clients whose URL cannot carry a query, such as the launcher's fixed version lis
                   read in all (this one included when it is of NAME), for at most 60 s; the
                   delay and the answer come after. A test that needs "B was asked while A was
                   held" holds A this way instead of hoping that B comes in time
+  etag=TEXT       send "ETag: TEXT"; a request whose If-None-Match is TEXT gets 304
+  lastmod=TEXT    send "Last-Modified: TEXT"
+  ranges=1        serve "Range: bytes=N-" with 206 and its Content-Range (416 when N is past
+                  the end), unless an If-Range names another version than etag (or lastmod)
+                  given here: then the whole body with 200
+  range=TEXT      with ranges=1, send "Content-Range: TEXT" in a 206 instead of the right one
+  hold=N          send the first N bytes of the body, then wait until a file NAME.go exists
+                  beside the file, then send the rest
 
 Every answer closes its connection. The server ends by itself after --lifetime seconds, or on
 SIGTERM or SIGINT. With --port 0 it takes a free port; --port-file receives the port it took.
 --log FILE receives a line "start GROUP ACTIVE" as each request of a group is read, ACTIVE
-being how many requests of that group are then read and not yet answered. --blackhole-file receives the
+being how many requests of that group are then read and not yet answered, and a line
+"answer GROUP STATUS RANGE" as it is answered (RANGE: the request's Range header, or "-"). --blackhole-file receives the
 port of a second listening socket whose backlog is kept full: connection attempts to it are
 never answered, as with a host that drops them.
 """
@@ -48,9 +57,9 @@ import time
 import urllib.parse
 
 REASONS = {
-    200: "OK", 301: "Moved Permanently", 302: "Found", 304: "Not Modified",
+    200: "OK", 206: "Partial Content", 301: "Moved Permanently", 302: "Found", 304: "Not Modified",
     400: "Bad Request", 403: "Forbidden", 404: "Not Found", 407: "Proxy Authentication Required",
-    500: "Internal Server Error", 503: "Service Unavailable",
+    416: "Range Not Satisfiable", 500: "Internal Server Error", 503: "Service Unavailable",
 }
 MAX_HEAD = 64 * 1024
 CHUNK = 64 * 1024
@@ -120,6 +129,29 @@ class FaultHandler(socketserver.BaseRequestHandler):
         status = int(faults.get("status", "200"))
 
         headers = {"Content-Type": "application/octet-stream"}
+        request = self.request_headers(head)
+        for fault, name in (("etag", "ETag"), ("lastmod", "Last-Modified")):
+            if fault in faults:
+                headers[name] = faults[fault]
+        version = faults.get("etag", faults.get("lastmod"))
+        wanted = request.get("range", "")
+        if status == 200 and "etag" in faults and request.get("if-none-match") == faults["etag"]:
+            status, body = 304, b""
+        elif status == 200 and faults.get("ranges") == "1" and wanted.startswith("bytes="):
+            if_range = request.get("if-range")
+            start = wanted[len("bytes="):].rstrip("-")
+            if (if_range is None or if_range == version) and start.isdigit():
+                start = int(start)
+                if start >= len(body):
+                    headers["Content-Range"] = f"bytes */{len(body)}"
+                    status, body = 416, b""
+                else:
+                    status = 206
+                    headers["Content-Range"] = faults.get(
+                        "range", f"bytes {start}-{len(body) - 1}/{len(body)}")
+                    body = body[start:]
+        self.server.note(f"answer {faults.get('group', '-')} {status} {wanted or '-'}")
+
         length = faults.get("length", str(len(body)))
         if length != "none":
             headers["Content-Length"] = length
@@ -148,6 +180,13 @@ class FaultHandler(socketserver.BaseRequestHandler):
                     return
                 sock.sendall(body[offset:offset + 1])
             return
+        if "hold" in faults:
+            held = int(faults["hold"])
+            sock.sendall(body[:held])
+            while not os.path.exists(path + ".go"):
+                if self.server.stopping.wait(0.05):
+                    return
+            body = body[held:]
         for fault in ("short", "drop", "stall"):
             if fault in faults:
                 sock.sendall(body[: int(faults[fault])])
@@ -162,6 +201,16 @@ class FaultHandler(socketserver.BaseRequestHandler):
         extra = int(faults.get("extra", "0"))
         if extra > 0:
             sock.sendall(bytes((i * 7 + 3) & 0xFF for i in range(extra)))
+
+    @staticmethod
+    def request_headers(head):
+        """The request's header fields, names in lower case (the first of repeated ones)."""
+        fields = {}
+        for line in head.decode("latin-1").split("\r\n")[1:]:
+            name, colon, value = line.partition(":")
+            if colon:
+                fields.setdefault(name.strip().lower(), value.strip())
+        return fields
 
     @staticmethod
     def send_head(sock, status, headers):
@@ -219,6 +268,10 @@ class FaultServer(socketserver.ThreadingTCPServer):
                 if left <= 0:
                     return
                 self.counting.wait(min(left, 0.5))
+    def note(self, line):
+        if self.log:
+            with self.counting, open(self.log, "a", encoding="utf-8") as f:
+                f.write(line + "\n")
 
     def leave(self):
         group = getattr(self.local, "group", None)

@@ -48,8 +48,10 @@ void InstallPendingArchives(const std::u16string& programDirectory,
                             const CDiskFlush& flush = PlatformDiskFlush());
 
 // Deletes the archives in `finished` that are still there, every "*.part" file that an
-// interrupted download left in "UpdateZip\", and the executable that an earlier self-update
-// moved aside.
+// interrupted download of an earlier launcher left in "UpdateZip\", kept bytes of downloads
+// (net/kept_bytes.h) whose versions are no longer newer than the recorded pair or that were not
+// written for 14 days (unless another running launcher holds them), and the executable that an
+// earlier self-update moved aside.
 void DeletePendingArchives(const std::u16string& programDirectory,
                            const std::vector<std::u16string>& finished);
 

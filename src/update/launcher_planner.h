@@ -16,8 +16,8 @@ class LauncherPlanner final : public DownloadPlanner {
   // ReadConfigVersion: false when the file is missing or cannot be read.
   bool ReadVersions(std::int32_t& first, std::int32_t& second) override;
   // Declines an archive that is pending already (an earlier start stored it and it is still
-  // waiting to be installed) and a destination planned already; makes "UpdateZip\" before the
-  // first download when it is missing.
+  // waiting to be installed), one that another running launcher is fetching, and a destination
+  // planned already; makes "UpdateZip\" before the first download when it is missing.
   bool StartDownload(const std::u16string& url, const std::u16string& destination) override;
 
  private:

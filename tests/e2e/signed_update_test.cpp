@@ -61,7 +61,8 @@ TEST_F(SignedUpdates, NoForgeryIsEverStored) {
     PublishBytes("0000100000004.zip", bytes);
     PublishList({{"0000100000004", ArchiveUrl("0000100000004.zip")}});
     EXPECT_EQ(RunLauncher(), 0);
-    EXPECT_TRUE(fs::is_empty(install_.dir() / "UpdateZip"));
+    // Nothing stored; the refusal is remembered beside it, so that it is not fetched again.
+    EXPECT_FALSE(fs::exists(Pending("0000100000004.zip")));
     EXPECT_EQ(Recorded(), "1/3");
   }
 }

@@ -56,14 +56,27 @@ std::pair<int, int> TestServers::GroupRequests(const std::string& group) const {
   std::ifstream log(faults_log);
   int most = 0;
   int count = 0;
-  std::string word, name;
-  int active = 0;
-  while (log >> word >> name >> active) {
-    if (word != "start" || name != group) continue;
+  std::string line;
+  while (std::getline(log, line)) {
+    std::istringstream fields(line);
+    std::string word, name;
+    int active = 0;
+    if (!(fields >> word >> name >> active) || word != "start" || name != group) continue;
     most = std::max(most, active);
     ++count;
   }
   return {most, count};
+}
+
+std::vector<std::string> TestServers::Answers(const std::string& group) const {
+  std::ifstream log(faults_log);
+  std::vector<std::string> answers;
+  const std::string head = "answer " + group + " ";
+  std::string line;
+  while (std::getline(log, line)) {
+    if (line.compare(0, head.size(), head) == 0) answers.push_back(line.substr(head.size()));
+  }
+  return answers;
 }
 
 std::optional<TestServers> TestServers::Require(const std::string& fixture) {

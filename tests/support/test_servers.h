@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarvo::test {
 
@@ -26,7 +27,7 @@ struct TestServers {
   static std::optional<TestServers> Require(const std::string& fixture);
 
   std::filesystem::path docroot;
-  // nginx's log: one line per request ended, "URI STATUS".
+  // nginx's log: one line per request ended, "URI STATUS BODY_BYTES_SENT".
   std::filesystem::path access_log;
   // tools/update_server.py's log: "start GROUP ACTIVE" as each request of a group is read.
   std::filesystem::path faults_log;
@@ -41,6 +42,9 @@ struct TestServers {
   int RequestsFor(const std::string& uri) const;
   // The most requests of `group` that the update server answered at once, and how many it read.
   std::pair<int, int> GroupRequests(const std::string& group) const;
+  // The update server's answers to the requests of `group`, in order: "STATUS RANGE", RANGE
+  // being the request's Range header or "-".
+  std::vector<std::string> Answers(const std::string& group) const;
 };
 
 // A test that uses the "net_servers" fixture: skipped when the test program runs outside CTest,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "config/config_version.h"
@@ -296,6 +297,25 @@ TEST_F(Installer, ANonArchiveIsDeletedUnrecordedAndADirectoryNamedZipStays) {
   EXPECT_FALSE(fs::exists(pending("0000100000012.zip.1A2B3C4D.part")));
   EXPECT_TRUE(fs::is_directory(pending("0000100000010.zip")));
   EXPECT_TRUE(fs::exists(pending("notes.txt")));
+}
+
+// Kept bytes of downloads stay only while they can still be installed (recorded: 1, 2), and
+// whatever they are while another launcher holds them.
+TEST_F(Installer, DeletesKeptBytesThatCanNoLongerBeInstalled) {
+  for (const std::string title :
+       {"0000100000003", "0000100000002", "0000200000009", "0000100000004", "0000100000001"}) {
+    test::WriteFile(pending((title + ".zip.kept").c_str()), "some bytes");
+    test::WriteFile(pending((title + ".zip.kept-info").c_str()), "their record");
+  }
+  fs::last_write_time(pending("0000100000004.zip.kept"),
+                      fs::file_time_type::clock::now() - std::chrono::hours(24 * 15));
+  test::WriteFile(pending("0000100000005.zip.kept-info"), "a record alone");
+  CFile holder(test::CoreText(pending("0000100000001.zip.kept")).c_str(),
+               CFile::modeReadWrite | CFile::shareExclusive);
+  InstallAndDelete();
+  EXPECT_EQ(PendingNames(),
+            (std::vector<std::string>{"0000100000001.zip.kept", "0000100000001.zip.kept-info",
+                                      "0000100000003.zip.kept", "0000100000003.zip.kept-info"}));
 }
 
 TEST_F(Installer, AnArchiveCarryingTheConfigurationReplacesItBeforeItsVersionsAreWritten) {

@@ -16,6 +16,7 @@
 #include "net/download.h"
 #include "net/download_pacer.h"
 #include "net/fetch_archive.h"
+#include "net/kept_bytes.h"
 #include "platform/framework.h"
 #include "platform/internet.h"
 #include "platform/temp_files.h"
@@ -407,14 +408,66 @@ TEST(TransferGuard, TimeHeldIsNotCountedAgainstTheServer) {
   EXPECT_EQ(lateVerdict.get(), TransferGuard::Verdict::kGivenUp);
 }
 
-TEST(UsableContentLength, TakesPositiveDecimalLengthsBelowTheSigned32BitLimit) {
+TEST(UsableContentLength, TakesPositiveDecimalLengthsBelowTheSigned64BitLimit) {
   EXPECT_EQ(UsableContentLength(u"1000"), 1000u);
   EXPECT_EQ(UsableContentLength(u" \t+42"), 42u);
   EXPECT_EQ(UsableContentLength(u"12abc"), 12u);
-  EXPECT_EQ(UsableContentLength(u"2147483646"), 2147483646u);
-  for (const char16_t* refused : {u"", u"abc", u"0", u"-0", u"-5", u"- 5", u"2147483647",
-                                  u"3000000000", u"99999999999999999999"}) {
+  EXPECT_EQ(UsableContentLength(u"2147483648"), 2147483648u);
+  EXPECT_EQ(UsableContentLength(u"5368709120"), 5368709120u);    // 5 GiB
+  EXPECT_EQ(UsableContentLength(u"68719476736"), 68719476736u);  // 64 GiB
+  EXPECT_EQ(UsableContentLength(u"9223372036854775806"), 9223372036854775806u);
+  for (const char16_t* refused :
+       {u"", u"abc", u"0", u"-0", u"-5", u"- 5", u"-5368709120", u"9223372036854775807",
+        u"18446744073709551617", u"99999999999999999999999"}) {
     EXPECT_FALSE(UsableContentLength(refused)) << Utf16ToUtf8(refused);
+  }
+}
+
+TEST(KeptBytes, ValidatorsAreStrongETagsElseDatesThatCanBeSentBack) {
+  const std::u16string date = u"Wed, 09 Dec 2026 10:00:00 GMT";
+  EXPECT_EQ(ChooseValidator(u"\"5f-1a\"", date), (Validator{true, "\"5f-1a\""}));
+  EXPECT_EQ(ChooseValidator(u"W/\"5f\"", date), (Validator{false, Utf16ToUtf8(date)}));
+  EXPECT_EQ(ChooseValidator(u"", date), (Validator{false, Utf16ToUtf8(date)}));
+  EXPECT_EQ(ChooseValidator(u"\"a\r\nX: y\"", u""), std::nullopt);
+  EXPECT_EQ(ChooseValidator(u"\"\u00e9\"", u""), std::nullopt);
+  EXPECT_EQ(ChooseValidator(u"W/\"5f\"", u""), std::nullopt);
+  EXPECT_EQ(ChooseValidator(std::u16string(201, u'a'), u""), std::nullopt);
+
+  EXPECT_EQ(ResumeHeaders(5368709120u, Validator{true, "\"v\""}),
+            u"Range: bytes=5368709120-\r\nIf-Range: \"v\"\r\n");
+  EXPECT_EQ(ChangedHeaders(Validator{true, "\"v\""}), u"If-None-Match: \"v\"\r\n");
+  EXPECT_EQ(ChangedHeaders(Validator{false, "d"}), u"If-Modified-Since: d\r\n");
+
+  // Only the exact rest of the kept length counts.
+  EXPECT_TRUE(ContentRangeIs(u"bytes 100-999/1000", 100, 1000));
+  EXPECT_TRUE(ContentRangeIs(u"bytes 4294967296-5368709119/5368709120", 4294967296u, 5368709120u));
+  for (const char16_t* other :
+       {u"bytes 100-998/1000", u"bytes 0-999/1000", u"bytes 100-999/*", u"bytes 100-1000/1001",
+        u"bytes  100-999/1000", u"BYTES 100-999/1000", u"bytes 0100-999/1000", u""}) {
+    EXPECT_FALSE(ContentRangeIs(other, 100, 1000)) << Utf16ToUtf8(other);
+  }
+  EXPECT_FALSE(ContentRangeIs(u"bytes 1000-999/1000", 1000, 1000));
+}
+
+TEST(KeptBytes, RecordsReadBackOnlyAsWritten) {
+  for (const KeptRecord& record : {KeptRecord{{true, "\"5f-1a\""}, 5368709120u, false},
+                                   KeptRecord{{false, "Wed, 09 Dec 2026 10:00:00 GMT"}, 1, true}}) {
+    const std::string text = FormatKeptRecord(record);
+    EXPECT_EQ(ParseKeptRecord(text), record) << text;
+    // Cut short while it was written, or spoilt.
+    for (std::size_t size = 0; size < text.size(); ++size) {
+      EXPECT_EQ(ParseKeptRecord(text.substr(0, size)), std::nullopt) << size;
+    }
+  }
+  for (const char* spoilt :
+       {"TARVO-KEPT-1\nlength=0\netag=\"a\"\nend\n", "TARVO-KEPT-1\nlength=-1\netag=\"a\"\nend\n",
+        "TARVO-KEPT-1\nlength=01\netag=\"a\"\nend\n", "TARVO-KEPT-1\nlength=1\nend\n",
+        "TARVO-KEPT-1\nlength=1\netag=W/\"a\"\nend\n", "TARVO-KEPT-1\netag=\"a\"\nend\n",
+        "TARVO-KEPT-1\nlength=9223372036854775808\netag=\"a\"\nend\n",
+        "TARVO-KEPT-1\nlength=1\nlength=2\netag=\"a\"\nend\n",
+        "TARVO-KEPT-1\nlength=1\netag=\"a\"\nrefused=no\nend\n",
+        "TARVO-KEPT-2\nlength=1\netag=\"a\"\nend\n"}) {
+    EXPECT_EQ(ParseKeptRecord(spoilt), std::nullopt) << spoilt;
   }
 }
 

@@ -15,6 +15,7 @@
 #include "support/test_servers.h"
 #include "support/test_support.h"
 #include "net/download_queue.h"
+#include "net/kept_bytes.h"
 #include "update/ansi_page_text.h"
 #include "update/launcher_planner.h"
 #include "update/plan_downloads.h"
@@ -411,8 +412,9 @@ TEST(DownloadQueue, RunsAFewAtOnceAndEndsOnceOneIsStoredOrAllEnded) {
   EXPECT_TRUE(dead.Ended(false)) << "every one ended without storing";
 }
 
-// An archive stored by an earlier start and still waiting to be installed is not fetched again.
-TEST(LauncherPlanner, DeclinesAnArchiveThatIsStillPending) {
+// An archive stored by an earlier start and still waiting to be installed is not fetched again,
+// nor one whose transfer another running launcher holds.
+TEST(LauncherPlanner, DeclinesAnArchiveThatIsStillPendingOrHeld) {
   test::TempDir dir;
   const std::u16string directory = test::CoreText(dir.path()) + u"\\";
   StartedDownloads started;
@@ -422,7 +424,14 @@ TEST(LauncherPlanner, DeclinesAnArchiveThatIsStillPending) {
   EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "UpdateZip")) << "made for it";
   test::WriteFile(dir.path() / "UpdateZip" / "0000100000004.zip", "kept for the next start");
   EXPECT_FALSE(planner.StartDownload(u"http://h/4", directory + u"UpdateZip\\0000100000004.zip"));
+  const std::u16string held = directory + u"UpdateZip\\0000100000005.zip";
+  {
+    CFile transfer(KeptBytesPath(held).c_str(),
+                   CFile::modeCreate | CFile::modeReadWrite | CFile::shareExclusive);
+    EXPECT_FALSE(planner.StartDownload(u"http://h/5", held));
+  }
   EXPECT_EQ(started.destinations.size(), 1u);
+  EXPECT_TRUE(planner.StartDownload(u"http://h/5", held)) << "once nobody holds it";
 }
 
 }  // namespace
