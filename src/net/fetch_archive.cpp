@@ -80,8 +80,9 @@ class PartialArchive {
     }
     if (record_ && written_ > 0) {
       try {
-        // Bytes of a block whose write failed part-way are not counted on.
-        file_.SetLength(written_);
+        // Bytes of a block whose write failed part-way are not counted on. (Wine fails even a
+        // cut to the same length on a full disk.)
+        if (file_.GetLength() > written_) file_.SetLength(written_);
         file_.Close();
         return;
       } catch (const CException&) {

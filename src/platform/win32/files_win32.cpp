@@ -132,10 +132,17 @@ UINT CFile::Read(void* buffer, UINT count) {
 }
 
 void CFile::Write(const void* buffer, UINT count) {
-  ::DWORD written = 0;
-  if (!IsOpen() || !WriteFile(m_impl->handle, buffer, count, &written, nullptr) ||
-      written != count) {
-    throw CFileException(static_cast<long>(GetLastError()));
+  if (!IsOpen()) throw CFileException(ERROR_INVALID_HANDLE);
+  const char* bytes = static_cast<const char*>(buffer);
+  while (count > 0) {
+    ::DWORD written = 0;
+    if (!WriteFile(m_impl->handle, bytes, count, &written, nullptr)) {
+      throw CFileException(static_cast<long>(GetLastError()));
+    }
+    // A disk file takes part of a write only when its volume is full (so does Wine).
+    if (written == 0) throw CFileException(ERROR_DISK_FULL);
+    bytes += written;
+    count -= written;
   }
 }
 
