@@ -297,9 +297,10 @@ start_launcher() {
   else
     find "$install/UpdateZip" -mindepth 1 -printf '%f  %s bytes\n' | LC_ALL=C sort | indent
   fi
-  if [ -n "$(find "$install/UpdateZip" -name '*.part')" ]; then
-    say "(A .part file is what a transfer cut off by Tarvo's end left behind: never installed,"
-    say "and deleted by the next start before it looks for updates.)"
+  if [ -n "$(find "$install/UpdateZip" -name '*.kept')" ]; then
+    say "(A .kept file holds the bytes of a transfer cut off by Tarvo's end, and .kept-info the"
+    say "version the server named for them: never installed, they are continued by the next start"
+    say "that fetches that archive, and deleted once it is no longer newer.)"
   fi
   say "Files that changed in the installation:"
   listing "$install" >"$work/after$number.list"
@@ -321,8 +322,8 @@ check_installation() {
   fi
   grep -q '^Volume=7' "$install/Sys/Config.ini" || fail "Sys/Config.ini lost its other settings"
 }
-# UpdateZip holds exactly the archives of the versions given, each as published (beside any
-# .part files of transfers cut off).
+# UpdateZip holds exactly the archives of the versions given, each as published (beside the
+# kept bytes of transfers cut off).
 check_pending() {
   local expected="" second name
   for second in "$@"; do
@@ -331,7 +332,8 @@ check_pending() {
     cmp -s "$install/UpdateZip/$name" "$(archive "$second")" ||
       fail "UpdateZip/$name is not the published archive"
   done
-  [ "$(find "$install/UpdateZip" -mindepth 1 ! -name '*.part' -printf '%f\n' | LC_ALL=C sort)" = \
+  [ "$(find "$install/UpdateZip" -mindepth 1 ! -name '*.kept' ! -name '*.kept-info' \
+    -printf '%f\n' | LC_ALL=C sort)" = \
     "${expected%$'\n'}" ] ||
     fail "UpdateZip should hold exactly: ${expected//$'\n'/ }"
 }
@@ -349,7 +351,8 @@ newest=${stored[-1]}
 say ""
 say "1/2 was recorded and both 1.3 and 1.4 are newer: Tarvo started both downloads at once,"
 say "started the client and ended when the first download had ended; a transfer cut off by that"
-say "end stores no archive. Nothing is installed yet: the client runs from these very files."
+say "end stores no archive, but keeps its bytes for the next start. Nothing is installed yet: the"
+say "client runs from these very files."
 
 heading "Second start of Tarvo"
 start_launcher 2
