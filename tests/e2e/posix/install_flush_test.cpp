@@ -61,8 +61,8 @@ TEST_F(LauncherFlushes, DataReachesTheDiskBeforeItsNameOrItsVersionsSayItIsThere
   EXPECT_LT(flushed, recorded);
   EXPECT_LT(recorded, deleted);
   // The download's bytes, then its name, then the folder entry.
-  const std::size_t bytes = at({"fsync(", "0000100000004.zip.", ".part>"});
-  const std::size_t stored = at({"rename", ".part\"", "0000100000004.zip\""});
+  const std::size_t bytes = at({"fsync(", "0000100000004.zip.kept>"});
+  const std::size_t stored = at({"rename", "0000100000004.zip.kept\"", "0000100000004.zip\""});
   const std::size_t entry = at({"fsync(", pending + ">"});
   EXPECT_LT(bytes, stored);
   EXPECT_LT(stored, entry);
