@@ -1,16 +1,20 @@
-# Libraries of the two builds, behind two interface targets:
+# Libraries of the two builds, behind interface targets:
 #   tarvo_platform_deps  what the platform layer links (system libraries, libcurl)
-#   tarvo_core_deps      what the core links (zlib, minizip, libsodium)
+#   tarvo_core_deps      what the core links (zlib, libsodium)
+#   tarvo_minizip_deps   minizip, for what writes archives (tarvo-publish, benchmarks, tests);
+#                        the core reads archives with its own code
 add_library(tarvo_platform_deps INTERFACE)
 add_library(tarvo_core_deps INTERFACE)
+add_library(tarvo_minizip_deps INTERFACE)
 
 if(WIN32)
   # Static MinGW builds made by scripts/setup.sh.
   find_path(TARVO_MINIZIP_INCLUDE minizip/unzip.h REQUIRED)
   find_library(TARVO_MINIZIP_LIBRARY minizip REQUIRED)
   find_library(TARVO_ZLIB_LIBRARY z REQUIRED)
-  target_include_directories(tarvo_core_deps INTERFACE ${TARVO_MINIZIP_INCLUDE})
-  target_link_libraries(tarvo_core_deps INTERFACE ${TARVO_MINIZIP_LIBRARY} ${TARVO_ZLIB_LIBRARY})
+  target_include_directories(tarvo_minizip_deps INTERFACE ${TARVO_MINIZIP_INCLUDE})
+  target_link_libraries(tarvo_minizip_deps INTERFACE ${TARVO_MINIZIP_LIBRARY} ${TARVO_ZLIB_LIBRARY})
+  target_link_libraries(tarvo_core_deps INTERFACE ${TARVO_ZLIB_LIBRARY})
   # libsodium is static: its headers declare the API dllimport unless told otherwise, and its
   # random numbers come from advapi32.
   find_path(TARVO_SODIUM_INCLUDE sodium.h REQUIRED)
@@ -28,7 +32,8 @@ else()
   pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
   pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
   target_link_libraries(tarvo_platform_deps INTERFACE CURL::libcurl Threads::Threads)
-  target_link_libraries(tarvo_core_deps INTERFACE PkgConfig::MINIZIP PkgConfig::SODIUM ZLIB::ZLIB)
+  target_link_libraries(tarvo_core_deps INTERFACE PkgConfig::SODIUM ZLIB::ZLIB)
+  target_link_libraries(tarvo_minizip_deps INTERFACE PkgConfig::MINIZIP ZLIB::ZLIB)
   # minizip's pkg-config names the include folder itself; the code includes <minizip/...>.
-  target_include_directories(tarvo_core_deps INTERFACE ${MINIZIP_INCLUDEDIR})
+  target_include_directories(tarvo_minizip_deps INTERFACE ${MINIZIP_INCLUDEDIR})
 endif()
