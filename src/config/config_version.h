@@ -11,6 +11,13 @@ namespace tarvo {
 // Where the configuration lies under the program directory.
 inline constexpr char16_t kConfigFileName[] = u"Sys\\Config.ini";
 
+// True when an update of versions (`first`, `second`) follows the recorded pair: the same first
+// version and a later second one. Only such updates are fetched and their bytes kept.
+inline bool FollowsRecordedVersions(std::int32_t first, std::int32_t second,
+                                    std::int32_t recordedFirst, std::int32_t recordedSecond) {
+  return first == recordedFirst && second > recordedSecond;
+}
+
 // Reads the pair from the configuration path (GetConfigPath). Returns false, leaving both
 // out-parameters as they were, when no file that can be read exists there (nothing, a folder,
 // a device, a file this process may not read); otherwise sets both and returns true.

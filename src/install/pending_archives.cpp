@@ -32,7 +32,8 @@ void DeleteStaleKeptBytes(const std::u16string& programDirectory) {
   for (const std::u16string& name : FindFiles(folder + u"*" + std::u16string(kKeptSuffix))) {
     const std::u16string destination = folder + name.substr(0, name.size() - kKeptSuffix.size());
     const auto versions = VersionsFromFileTitle(FileTitleFromPath(destination));
-    const bool newer = versions && versions->first == first && versions->second > second;
+    const bool newer =
+        versions && FollowsRecordedVersions(versions->first, versions->second, first, second);
     std::uint64_t written = 0;
     const bool fresh = GetFileWriteTime(KeptBytesPath(destination).c_str(), &written) &&
                        (written >= now || now - written < kKeptBytesLifetime);

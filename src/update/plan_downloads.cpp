@@ -4,6 +4,7 @@
 
 #include "common/decimal.h"
 #include "common/find_text.h"
+#include "config/config_version.h"
 #include "update/entry_scanner.h"
 
 namespace tarvo {
@@ -51,7 +52,7 @@ int PlanDownloads(std::u16string_view page, DownloadPlanner& planner,
     const std::u16string_view fields(head);
     const std::int32_t first = ParseDecimal(fields.substr(0, kSecondStart));
     const std::int32_t second = ParseDecimal(fields.substr(kSecondStart, kUrlStart - kSecondStart));
-    if (first != recordedFirst || second <= recordedSecond) continue;
+    if (!FollowsRecordedVersions(first, second, recordedFirst, recordedSecond)) continue;
     const std::optional<std::u16string> url = entries.EntryText(kUrlStart, kMaxArchiveUrlLength);
     if (!url) continue;
     if (planner.StartDownload(*url, programDirectory + kUpdateFolder + name)) started = 1;
