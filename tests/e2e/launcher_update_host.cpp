@@ -23,7 +23,7 @@ void LauncherUpdateHost::TearDown() {
   std::error_code ignored;
   fs::remove(servers_.docroot / "zip.html", ignored);
   fs::remove(servers_.docroot / "zip.html.fault", ignored);
-  fs::remove_all(servers_.docroot / folder_, ignored);
+  RemoveTree(servers_.docroot / folder_);
 }
 
 std::string LauncherUpdateHost::Uri(const std::string& name) const {

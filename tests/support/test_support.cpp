@@ -23,15 +23,42 @@ TempDir::TempDir() {
   }
 }
 
-TempDir::~TempDir() {
+TempDir::~TempDir() { RemoveTree(path_); }
+
+namespace {
+
+// Removes what `folder` holds; an entry that is gone by the time its turn comes counts as
+// removed. Read-only files are made writable first so that everything can go. A link is removed
+// as itself, never followed.
+void RemoveEntries(const std::filesystem::path& folder) {
+  namespace fs = std::filesystem;
   std::error_code error;
-  // Read-only files are made writable first so that everything can go.
-  for (auto it = std::filesystem::recursive_directory_iterator(path_, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, error);
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const fs::path entry = it->path();
+    std::error_code ignored;
+    const fs::file_status status = fs::symlink_status(entry, ignored);
+    if (fs::is_directory(status)) RemoveEntries(entry);
+    if (!fs::is_symlink(status)) {
+      fs::permissions(entry, fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+    fs::remove(entry, ignored);
   }
-  std::filesystem::remove_all(path_, error);
+}
+
+}  // namespace
+
+void RemoveTree(const std::filesystem::path& root) {
+  // std::filesystem::remove_all of MinGW's library spins without end when an entry it has listed
+  // vanishes before it removes it, as the log a stub client renames into place does. Hence the
+  // walk above; and since a program the test started may still write here for a moment, a few
+  // passes, a little apart, take what it leaves.
+  for (int pass = 0; pass < 10; ++pass) {
+    std::error_code error;
+    RemoveEntries(root);
+    std::filesystem::remove(root, error);
+    if (!std::filesystem::exists(std::filesystem::symlink_status(root, error))) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
 }
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {

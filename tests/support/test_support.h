@@ -23,6 +23,10 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// Removes `root` and everything in it, as far as it can: never throws, never follows a link, and
+// ends even while another program is still writing in it.
+void RemoveTree(const std::filesystem::path& root);
+
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 std::string ReadFile(const std::filesystem::path& path);
 
