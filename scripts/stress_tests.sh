@@ -7,7 +7,9 @@
 #
 # Build the presets first (scripts/test.sh does). The tests use the update host's fixed port:
 # as root, the rounds run in a network namespace of their own, so nothing else on the machine
-# can hold that port.
+# can hold that port. Never run a preset's tests twice at once (this script beside
+# scripts/test.sh, say): the two runs share the build folder's server fixtures and, for Win32,
+# one wineserver, which makes every test's sockets in the network namespace it started in.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
