@@ -54,7 +54,9 @@ void RemoveTree(const std::filesystem::path& root) {
   // passes, a little apart, take what it leaves.
   for (int pass = 0; pass < 10; ++pass) {
     std::error_code error;
-    RemoveEntries(root);
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(root, error))) {
+      RemoveEntries(root);
+    }
     std::filesystem::remove(root, error);
     if (!std::filesystem::exists(std::filesystem::symlink_status(root, error))) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

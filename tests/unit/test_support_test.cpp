@@ -39,6 +39,13 @@ TEST(TestFolders, RemovalEndsWhileEntriesVanishUnderItAndSparesWhatLinksLeadTo) 
     other.join();
     EXPECT_FALSE(fs::exists(fs::symlink_status(root))) << "round " << round;
   }
+  std::error_code no_link;
+  fs::create_directory_symlink(scratch.path() / "0", scratch.path() / "link", no_link);
+  fs::create_directory(scratch.path() / "0");
+  WriteFile(scratch.path() / "0" / "file", "kept");
+  RemoveTree(scratch.path() / "link");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(scratch.path() / "link")));
+  EXPECT_EQ(ReadFile(scratch.path() / "0" / "file"), "kept");
   EXPECT_EQ(ReadFile(outside), "kept");
   EXPECT_EQ(fs::status(outside).permissions() & fs::perms::owner_write, fs::perms::none);
 }
