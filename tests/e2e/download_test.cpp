@@ -294,7 +294,7 @@ TEST(DownloadDiskSpace, KeepsTheReserveAndWhatAFullDiskTook) {
   const auto servers = test::TestServers::Require("net_servers");
   if (!servers) GTEST_SKIP() << "needs the net_servers fixture: run through ctest";
   const fs::path folder = volume / "UpdateZip";
-  fs::remove_all(folder);
+  test::RemoveTree(folder);
   fs::create_directories(folder);
   const fs::path destination = folder / "0000100000003.zip";
 
@@ -336,7 +336,7 @@ TEST(DownloadDiskSpace, KeepsTheReserveAndWhatAFullDiskTook) {
   EXPECT_EQ(servers->Answers(file.name()),
             std::vector<std::string>{"206 bytes=" + std::to_string(kept.size()) + "-"});
   EXPECT_TRUE(test::ReadFile(destination) == archive);
-  fs::remove_all(folder);
+  test::RemoveTree(folder);
 }
 
 TEST(UpdateHostFixture, ServesItsDocumentRootWhereTheLauncherLooks) {
