@@ -4,7 +4,8 @@
 # bsdtar (for the installation benchmark), help2man, man-db and lintian (tarvo-publish's manual
 # page and package), wrk (the update host's load benchmark), MinGW-w64 for i686, Wine with its
 # 32-bit part, osslsigncode, and static MinGW builds of zlib, minizip, GoogleTest and libsodium
-# under $TARVO_DEPS.
+# under $TARVO_DEPS. On a kernel that runs no 32-bit programs itself (Wine's loader is one), it
+# registers qemu-i386 for them (scripts/i386_programs.sh).
 # Safe to run again; when everything is present it only checks and returns.
 set -euo pipefail
 
@@ -214,6 +215,15 @@ build_mingw_libsodium() {
 WORK_PIN=$(mktemp)
 trap 'rm -f "$WORK_PIN"' EXIT
 install_packages
+# After the packages: wine32 brings the i386 C library that the check runs.
+. "$(dirname "$0")/i386_programs.sh"
+if i386_check >/dev/null; then
+  :
+elif [ "$(id -u)" -ne 0 ] && command -v sudo >/dev/null; then
+  sudo bash "$(dirname "$0")/i386_programs.sh" enable
+else
+  i386_enable
+fi
 build_mingw_deps
 build_mingw_libsodium
 say "ready (MinGW dependencies in $MINGW_PREFIX)"
