@@ -22,6 +22,7 @@ const MessageMapEntry CTarvoDlg::kEntries[] = {
     {WM_COMMAND, BN_CLICKED, IDOK, &CTarvoDlg::OnOkCommand},
     {WM_COMMAND, BN_CLICKED, IDCANCEL, &CTarvoDlg::OnCancelCommand},
     {WM_DOWNLOAD_FINISHED, 0, 0, &CTarvoDlg::OnDownloadFinished},
+    {WM_DOWNLOADS_STALLED, 0, 0, &CTarvoDlg::OnCancelCommand},
 };
 
 const MessageMap CTarvoDlg::kMessageMap = {&CDialog::messageMap, CTarvoDlg::kEntries,

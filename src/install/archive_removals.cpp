@@ -23,6 +23,7 @@ bool ArchiveRemovals::Take(ZipHandle archive, std::int32_t index, const ZipItem&
   std::string text;
   const ZipResult read = ZipReadItem(archive, index, kMaxRemovalListBytes, &text);
   if (read == ZIP_ERR_SYSTEM) m_machineFailed = true;
+  if (IsZipDamage(read)) m_damaged = true;
   if (read != ZIP_OK) return true;
   // An archive carries one list; of several, the last that reads counts, as the last item of a
   // name is the one that stays.

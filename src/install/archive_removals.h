@@ -11,9 +11,13 @@ namespace tarvo {
 class ArchiveRemovals {
  public:
   // When item `index` (described by `item`) is a removal list, reads it instead of extracting
-  // it and returns true; a list that cannot be read or is not of the known form removes
-  // nothing, and of several lists the last one read counts. False for any other item.
+  // it and returns true; a list that is not of the known form, or in a form the reader cannot
+  // read, removes nothing, and of several lists the last one read counts. A list whose data is
+  // damaged makes damaged() true. False for any other item.
   bool Take(ZipHandle archive, std::int32_t index, const ZipItem& item);
+
+  // True once a list taken was damaged: its archive is not to count as installed.
+  bool damaged() const { return m_damaged; }
 
   // Removes what the lists taken name under `programDirectory` (ending in "\"): the files in
   // the order listed, then the folders that are empty, innermost first. A name refused by the
@@ -26,6 +30,7 @@ class ArchiveRemovals {
  private:
   RemovalList m_list;
   bool m_machineFailed = false;
+  bool m_damaged = false;
 };
 
 }  // namespace tarvo

@@ -127,7 +127,9 @@ ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
     item.name[0] = 0;
     item.uncompressedSize = 0;
     ZipGetItem(archive.handle, i, &item);
-    if (removals.Take(archive.handle, i, item)) return std::nullopt;
+    if (removals.Take(archive.handle, i, item)) {
+      return removals.damaged() ? std::optional(ArchiveInstall::kDamaged) : std::nullopt;
+    }
     if (deferConfiguration && SamePathIgnoringCase(item.name, kConfigFileName)) {
       configuration.push_back(i);
       return std::nullopt;
@@ -135,6 +137,7 @@ ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
     const ZipResult result = ZipExtractItem(archive.handle, i, item.name);
     // Held items go when the archive is closed.
     if (result == ZIP_ERR_SYSTEM || result == ZIP_ERR_WRITE) return ArchiveInstall::kMachineFailed;
+    if (IsZipDamage(result)) return ArchiveInstall::kDamaged;
     return std::nullopt;
   };
   for (std::int32_t i = 0; i < count; ++i) {

@@ -12,8 +12,8 @@ namespace tarvo {
 // How the installation of one archive went.
 enum class ArchiveInstall {
   // Every item is installed, or was refused for what the archive itself holds (a hostile name,
-  // a method or data that cannot be read, a read-only target): trying again would give the
-  // same, so the archive counts as installed.
+  // a compression method or encryption it cannot read, a read-only target): trying again would
+  // give the same, so the archive counts as installed.
   kDone,
   // The machine kept it out (no space, a file in use, no permission, a path too long for the
   // system, an I/O error): what was installed before the failure stays, and the archive is to
@@ -26,6 +26,12 @@ enum class ArchiveInstall {
   // hand): nothing of it is installed, and it is to be deleted without recording anything, so
   // that the update check fetches it again. A download is stored only when the reader opens it.
   kUnreadable,
+  // An item of it is damaged (its data fails its CRC-32 or size, cannot be read or inflated,
+  // or its local header disagrees with its record): the items placed before it stay (they are
+  // newer files), its removals are not applied, and it is to be deleted without recording
+  // anything, so that the update check fetches it again. A download is stored only when every
+  // item checks, so only a file damaged on the disk gets here.
+  kDamaged,
 };
 
 // Extracts the items of the archive at `archivePath`, in ascending index order, under

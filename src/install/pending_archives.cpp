@@ -6,6 +6,7 @@
 #include "config/config_version.h"
 #include "install/archive_name.h"
 #include "install/extract_archive.h"
+#include "install/kept_bytes_cleanup.h"
 #include "net/kept_bytes.h"
 #include "unzip/zip_archive.h"
 
@@ -15,36 +16,6 @@ namespace {
 
 std::u16string PendingFolder(const std::u16string& programDirectory) {
   return programDirectory + u"UpdateZip\\";
-}
-
-// How long kept bytes that no transfer continued stay.
-constexpr std::uint64_t kKeptBytesLifetime = 14ull * 24 * 60 * 60 * 10000000;  // 14 days
-
-// Kept bytes stay only while they can still be installed: of versions newer than the recorded
-// pair (when it can be read) and written within the last 14 days. Those that another running
-// launcher holds stay whatever they are.
-void DeleteStaleKeptBytes(const std::u16string& programDirectory) {
-  const std::u16string folder = PendingFolder(programDirectory);
-  std::int32_t first = 0;
-  std::int32_t second = 0;
-  const bool recorded = ReadConfigVersion(programDirectory + u"Sys\\Config.ini", first, second);
-  const std::uint64_t now = GetSystemTimeAsFileTime();
-  for (const std::u16string& name : FindFiles(folder + u"*" + std::u16string(kKeptSuffix))) {
-    const std::u16string destination = folder + name.substr(0, name.size() - kKeptSuffix.size());
-    const auto versions = VersionsFromFileTitle(FileTitleFromPath(destination));
-    const bool newer =
-        versions && FollowsRecordedVersions(versions->first, versions->second, first, second);
-    std::uint64_t written = 0;
-    const bool fresh = GetFileWriteTime(KeptBytesPath(destination).c_str(), &written) &&
-                       (written >= now || now - written < kKeptBytesLifetime);
-    if (!fresh || (recorded && !newer)) DeleteKeptBytes(destination);
-  }
-  // Records whose bytes are gone.
-  for (const std::u16string& name : FindFiles(folder + u"*" + std::u16string(kKeptInfoSuffix))) {
-    const std::u16string destination =
-        folder + name.substr(0, name.size() - kKeptInfoSuffix.size());
-    if (!PathFileExistsW(KeptBytesPath(destination).c_str())) DeleteFileW((folder + name).c_str());
-  }
 }
 
 }  // namespace
@@ -95,7 +66,8 @@ void InstallPendingArchives(const std::u16string& programDirectory,
     }
     const ArchiveInstall installed = ExtractArchiveToProgramDir(path, programDirectory, key, flush);
     if (installed == ArchiveInstall::kMachineFailed) return;
-    if (installed == ArchiveInstall::kNotAuthentic || installed == ArchiveInstall::kUnreadable) {
+    if (installed == ArchiveInstall::kNotAuthentic || installed == ArchiveInstall::kUnreadable ||
+        installed == ArchiveInstall::kDamaged) {
       done(path);
       continue;
     }

@@ -13,7 +13,9 @@
 
 namespace tarvo {
 
+class DiskBudget;
 class DownloadPacer;
+class TransferActivity;
 
 // A transfer that receives less than 60 KiB in any minute (below 1 KiB/s) is given up: a
 // server that trickles would otherwise keep the hidden launcher alive for ever.
@@ -30,6 +32,12 @@ struct DownloadRequest {
   std::optional<PublicKey> publicKey = std::nullopt;
   // Shared by the downloads of one launcher to keep them together under a rate; none: no limit.
   std::shared_ptr<DownloadPacer> pacer = nullptr;
+  // Shared by the downloads of one launcher so that together they leave the disk reserve free;
+  // none: the transfer counts for itself alone.
+  std::shared_ptr<DiskBudget> budget = nullptr;
+  // Shared by the downloads of one launcher, which hear from it when none receives anything;
+  // none: nobody listens.
+  std::shared_ptr<TransferActivity> activity = nullptr;
 };
 
 // Starts a worker that fetches `url` into `destination` and returns at once; the worker posts
@@ -50,6 +58,10 @@ void StartDownload(DownloadRequest request,
 // and closed (1) or nothing was stored (0), or from the watcher (0) when it gave the transfer
 // up, however long the worker's own call then still blocks. Never throws.
 DWORD DownloadThreadProc(void* parameter);
+
+// Posts `message` with `wParam` (and lParam 0) to the application's main window, when there is
+// one. Any thread.
+void PostToLauncher(UINT message, WPARAM wParam);
 
 // Creates a new, empty file with a unique name beginning with "vl" in the system's temporary
 // folder and returns its full path; empty text when none could be made.

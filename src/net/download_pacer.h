@@ -39,7 +39,13 @@ class DownloadPacer {
   // (`now` or earlier: at once).
   Clock::time_point Reserve(std::uint64_t bytes, Clock::time_point now);
 
+  // Gives back `bytes` of a reservation that the line did not bring: what is paced is what
+  // arrives, so that a server sending less than a transfer's share is seen as slow, not held.
+  void Return(std::uint64_t bytes);
+
  private:
+  Clock::duration Duration(std::uint64_t bytes) const;
+
   mutable std::mutex m_mutex;
   std::uint64_t m_rate;
   // When everything reserved so far is due at the rate.
@@ -52,5 +58,7 @@ class DownloadPacer {
 // transfer up meanwhile.
 std::uint32_t PaceRead(const std::shared_ptr<DownloadPacer>& pacer, TransferGuard& guard,
                        std::uint32_t wanted);
+// After such a read: `bytes` of what PaceRead granted did not arrive.
+void ReturnUnread(const std::shared_ptr<DownloadPacer>& pacer, std::uint32_t bytes);
 
 }  // namespace tarvo

@@ -2,15 +2,22 @@
 
 #include <algorithm>
 
+#include "app/launcher_messages.h"
 #include "common/windows_names.h"
+#include "net/disk_budget.h"
+#include "net/transfer_activity.h"
 
 namespace tarvo {
 
 DownloadQueue::DownloadQueue(const std::optional<PublicKey>& publicKey,
                              std::shared_ptr<DownloadPacer> pacer)
     : DownloadQueue(
-          [publicKey, pacer](const std::u16string& url, const std::u16string& destination) {
-            StartDownload(DownloadRequest{url, destination, kDownloadLimits, publicKey, pacer},
+          [publicKey, pacer, budget = std::make_shared<DiskBudget>(),
+           activity = std::make_shared<TransferActivity>(
+               kStallLimit, [] { PostToLauncher(WM_DOWNLOADS_STALLED, 0); })](
+              const std::u16string& url, const std::u16string& destination) {
+            StartDownload(DownloadRequest{url, destination, kDownloadLimits, publicKey, pacer,
+                                          budget, activity},
                           &CreateThread);
           },
           kMaxTransfers) {}

@@ -1,10 +1,12 @@
 #include "net/kept_bytes.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
 #include "common/decimal.h"
 #include "common/utf.h"
+#include "unzip/zip_archive.h"
 
 namespace tarvo {
 
@@ -13,6 +15,17 @@ namespace {
 constexpr std::string_view kRecordHead = "TARVO-KEPT-1\n";
 constexpr std::string_view kRecordEnd = "end\n";
 constexpr std::size_t kMaxValidator = 200;
+// Pieces go to disk in blocks of this size: fewer, larger writes.
+constexpr std::size_t kWriteBlock = 64 * 1024;
+// The most one read adds to a block.
+constexpr std::size_t kMaxReadPiece = 64 * 1024;
+// Kept files are never reached through a link.
+constexpr UINT kKeptFileMode = CFile::modeNoFollow;
+
+bool IsDiskFull(DWORD error) {
+  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
+         error == ERROR_DISK_QUOTA_EXCEEDED;
+}
 
 // Printable ASCII with no line break, as a header value can be sent back.
 std::optional<std::string> HeaderValue(std::u16string_view text) {
@@ -126,9 +139,206 @@ std::u16string ChangedHeaders(const Validator& validator) {
          Utf8ToUtf16(validator.value) + u"\r\n";
 }
 
+PartialArchive::PartialArchive(const std::u16string& destination,
+                               const std::optional<PublicKey>& key)
+    : destination_(destination),
+      key_(key),
+      path_(KeptBytesPath(destination)),
+      infoPath_(KeptInfoPath(destination)),
+      file_(path_.c_str(), CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite |
+                               CFile::shareExclusive | kKeptFileMode) {
+  Restart();
+  written_ = file_.GetLength();
+  record_ = ReadRecord();
+  // A record that does not fit its bytes is no record; bytes without one are not kept.
+  if (record_ && (record_->refused ? written_ != 0 : written_ == 0 || written_ > record_->length))
+    record_.reset();
+  if (!record_ && written_ > 0) StartOver(std::nullopt);
+  // A whole body kept (its move failed): its last byte is asked for again, which also tells
+  // whether the server still has that version.
+  if (record_ && !record_->refused && written_ == record_->length) {
+    file_.SetLength(--written_);
+  }
+}
+
+PartialArchive::~PartialArchive() {
+  if (committed_) return;
+  if (record_ && record_->refused) return;  // remembered, with nothing kept
+  if (record_ && !failed_) {
+    try {
+      Flush();
+    } catch (const CException&) {
+      // Flush keeps the record when the bytes before the failed block can be counted on.
+    }
+  }
+  if (record_ && written_ > 0) {
+    try {
+      // Bytes of a block whose write failed part-way are not counted on. (Wine fails even a
+      // cut to the same length on a full disk.)
+      if (file_.GetLength() > written_) file_.SetLength(written_);
+      // On the disk before the next start counts them by the file's length.
+      file_.Flush();
+      file_.Close();
+      return;
+    } catch (const CException&) {
+      // Bytes that cannot be told apart from damaged ones are not kept.
+    }
+  }
+  Drop();
+}
+
+void PartialArchive::Restart() {
+  stream_.reset();
+  items_ = std::make_unique<ZipStreamCheck>();
+  stream_ = std::make_unique<ArchiveStream>(
+      key_ ? ArchiveStream::Hashing::kConcurrently : ArchiveStream::Hashing::kNone,
+      SignedVersionsOfFile(destination_), items_.get());
+  block_ = StreamTail::Block();
+  block_.reserve(kWriteBlock + kMaxReadPiece);
+}
+
+void PartialArchive::StartOver(const std::optional<KeptRecord>& record) {
+  record_.reset();
+  DeleteFileW(infoPath_.c_str());
+  file_.SetLength(0);
+  file_.Seek(0, CFile::begin);
+  written_ = 0;
+  resumed_ = false;
+  Restart();
+  if (record) WriteRecord(*record);
+  record_ = record;
+}
+
+bool PartialArchive::Resume(TransferGuard& guard) {
+  try {
+    file_.Seek(0, CFile::begin);
+    for (std::uint64_t left = written_; left > 0;) {
+      StreamTail::Block block(static_cast<std::size_t>(std::min<std::uint64_t>(left, kWriteBlock)));
+      const UINT got = file_.Read(block.data(), static_cast<UINT>(block.size()));
+      if (got == 0) throw CFileException(ERROR_READ_FAULT);
+      block.resize(got);
+      stream_->Append(std::move(block));
+      guard.Received(got);
+      left -= got;
+    }
+    resumed_ = true;
+    if (!Damaged()) return true;
+  } catch (const CFileException&) {
+    // Bytes that cannot be read back are no better than damaged ones.
+  }
+  StartOver(std::nullopt);
+  return false;
+}
+
+UINT PartialArchive::ReadFrom(CHttpFile& body, UINT count) {
+  count = std::min<UINT>(count, kMaxReadPiece);
+  const std::size_t used = block_.size();
+  block_.resize(used + count);
+  UINT got = 0;
+  try {
+    got = body.Read(block_.data() + used, count);
+  } catch (...) {
+    block_.resize(used);  // nothing of a failed read is kept
+    throw;
+  }
+  block_.resize(used + std::min(got, count));
+  if (block_.size() >= kWriteBlock) Flush();
+  return got;
+}
+
+bool PartialArchive::Complete() {
+  Flush();
+  const std::optional<ArchiveStream::Ending> ending = stream_->Finish();
+  if (!ending || Damaged()) return false;
+  // Read back with the installer's own reading; Windows lets no reader share the file with
+  // its writer, so it is flushed and closed first.
+  file_.Flush();
+  file_.Close();
+  const bool readable = ZipCheckArchive(path_.c_str(), items_.get());
+  // Held again at once, as a refusal is written into it. Should another launcher have taken
+  // it meanwhile, the file is its own now and is left alone.
+  if (!file_.Open(path_.c_str(), CFile::modeReadWrite | CFile::shareExclusive | kKeptFileMode)) {
+    committed_ = true;
+    return false;
+  }
+  if (!readable) return false;
+  return !key_ || VerifyEnding(*ending, *key_);
+}
+
+bool PartialArchive::Commit() {
+  if (file_.IsOpen()) {
+    file_.Flush();
+    file_.Close();
+  }
+  committed_ = MoveFileExW(path_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  if (committed_) {
+    DeleteFileW(infoPath_.c_str());
+    FlushFolder(destination_.substr(0, destination_.rfind(u'\\') + 1).c_str());
+  }
+  return committed_;
+}
+
+void PartialArchive::Refuse() {
+  if (!resumed_ && record_) {
+    KeptRecord refused = *record_;
+    refused.refused = true;
+    StartOver(refused);
+  } else {
+    StartOver(std::nullopt);
+  }
+}
+
+void PartialArchive::Drop() {
+  record_.reset();
+  DeleteFileW(infoPath_.c_str());
+  if (!file_.IsOpen()) {
+    DeleteFileW(path_.c_str());
+  } else if (!file_.Delete()) {
+    // Held no longer, it is emptied by the next start that opens it without a record.
+  }
+  committed_ = true;  // nothing is left to keep
+}
+
+std::optional<KeptRecord> PartialArchive::ReadRecord() {
+  CFile info;
+  if (!info.Open(infoPath_.c_str(), CFile::modeRead | kKeptFileMode)) return std::nullopt;
+  char text[1024];
+  UINT size = 0;
+  while (size < sizeof(text)) {
+    const UINT got = info.Read(text + size, static_cast<UINT>(sizeof(text) - size));
+    if (got == 0) break;
+    size += got;
+  }
+  return ParseKeptRecord(std::string_view(text, size));
+}
+
+void PartialArchive::WriteRecord(const KeptRecord& record) {
+  const std::string text = FormatKeptRecord(record);
+  CFile info(infoPath_.c_str(), CFile::modeCreate | CFile::modeWrite | kKeptFileMode);
+  info.Write(text.data(), static_cast<UINT>(text.size()));
+  info.Close();
+}
+
+void PartialArchive::Flush() {
+  if (block_.empty()) return;
+  try {
+    file_.Write(block_.data(), static_cast<UINT>(block_.size()));
+  } catch (const CFileException& error) {
+    failed_ = true;
+    // A full disk keeps what it took; other failures leave bytes that cannot be trusted.
+    if (!IsDiskFull(static_cast<DWORD>(error.m_lOsError))) record_.reset();
+    throw;
+  }
+  written_ += block_.size();
+  stream_->Append(std::move(block_));
+  block_ = StreamTail::Block();
+  block_.reserve(kWriteBlock + kMaxReadPiece);
+}
+
 bool KeptBytesHeld(const std::u16string& destination) {
   CFile kept;
-  if (kept.Open(KeptBytesPath(destination).c_str(), CFile::modeRead | CFile::shareExclusive)) {
+  if (kept.Open(KeptBytesPath(destination).c_str(),
+                CFile::modeRead | CFile::shareExclusive | kKeptFileMode)) {
     return false;
   }
   return GetLastError() == ERROR_SHARING_VIOLATION;
@@ -138,7 +348,7 @@ bool DeleteKeptBytes(const std::u16string& destination) {
   const std::u16string info = KeptInfoPath(destination);
   CFile kept;
   if (!kept.Open(KeptBytesPath(destination).c_str(),
-                 CFile::modeReadWrite | CFile::shareExclusive)) {
+                 CFile::modeReadWrite | CFile::shareExclusive | kKeptFileMode)) {
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;
     // A record without its bytes, or nothing at all.

@@ -3,6 +3,7 @@
 #include "app/launcher_messages.h"
 #include "net/download.h"
 #include "net/fetch_archive.h"
+#include "net/transfer_activity.h"
 #include "platform/framework.h"
 
 namespace tarvo {
@@ -11,11 +12,7 @@ namespace {
 
 constexpr DWORD kContext = 1;
 
-void PostDownloadFinished(bool stored) {
-  CWinApp* app = AfxGetApp();
-  const HWND main_window = app != nullptr ? app->GetMainWndHandle() : nullptr;
-  if (main_window != nullptr) PostMessageW(main_window, WM_DOWNLOAD_FINISHED, stored ? 1 : 0, 0);
-}
+void PostDownloadFinished(bool stored) { PostToLauncher(WM_DOWNLOAD_FINISHED, stored ? 1 : 0); }
 
 // The watcher's thread routine: `parameter` is a shared_ptr to the guard, made with new.
 DWORD WatchTransfer(void* parameter) {
@@ -43,6 +40,12 @@ FetchOutcome FetchWatched(const DownloadRequest& request) {
 
 }  // namespace
 
+void PostToLauncher(UINT message, WPARAM wParam) {
+  CWinApp* app = AfxGetApp();
+  const HWND main_window = app != nullptr ? app->GetMainWndHandle() : nullptr;
+  if (main_window != nullptr) PostMessageW(main_window, message, wParam, 0);
+}
+
 void StartDownload(const std::u16string& url, const std::u16string& destination) {
   StartDownload(DownloadRequest{url, destination}, &CreateThread);
 }
@@ -62,7 +65,9 @@ void StartDownload(DownloadRequest request,
 DWORD DownloadThreadProc(void* parameter) {
   std::unique_ptr<DownloadRequest> request(static_cast<DownloadRequest*>(parameter));
   CoInitialize(nullptr);
+  if (request && request->activity) request->activity->Started();
   const FetchOutcome outcome = request ? FetchWatched(*request) : FetchOutcome::kFailed;
+  if (request && request->activity) request->activity->Ended();
   if (outcome != FetchOutcome::kGivenUp) PostDownloadFinished(outcome == FetchOutcome::kStored);
   request.reset();
   CoUninitialize();

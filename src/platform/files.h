@@ -66,6 +66,11 @@ BOOL CanReadFile(const char16_t* path);
 // The attributes (FILE_ATTRIBUTE_*) of what stands at `path`, or INVALID_FILE_ATTRIBUTES.
 // POSIX: directory, and read-only when the owner may not write; nothing else.
 DWORD GetFileAttributesW(const char16_t* path);
+// The attributes of what stands at `path` itself, a link not followed: with
+// FILE_ATTRIBUTE_REPARSE_POINT for a link (Win32: a reparse point; POSIX: a symbolic link, with
+// FILE_ATTRIBUTE_DIRECTORY when it leads to a folder, as Windows marks a folder's link), else as
+// GetFileAttributesW gives them; INVALID_FILE_ATTRIBUTES when nothing stands there.
+DWORD GetLinkAttributesW(const char16_t* path);
 // Creates one directory. False when it cannot (it exists, or its parent does not).
 BOOL CreateDirectoryW(const char16_t* path);
 // Sets a file's read-only attribute (the only one POSIX knows: it clears or gives back the
@@ -115,6 +120,9 @@ class CFile {
     modeCreate = 0x1000,      // create, or truncate an existing file
     modeNoTruncate = 0x2000,  // with modeCreate: an existing file is opened as it is
     modeCreateNew = 0x10000,  // create a new file; fails when something stands at the path
+    // A link at the path itself (POSIX: a symbolic link; Win32: a reparse point) is not
+    // followed: the open fails with ERROR_ACCESS_DENIED, and nothing it leads to is touched.
+    modeNoFollow = 0x20000,
   };
   enum SeekPosition : UINT { begin = 0, current = 1, end = 2 };
 

@@ -73,25 +73,27 @@ std::string SignedStatement(std::string_view versions, const unsigned char (&has
   return statement;
 }
 
-// BLAKE2b-512 of the bytes handed to it, here or on a thread of its own.
-class ArchiveStream::Hash {
+// The work on the archive's bytes besides keeping its end: the BLAKE2b-512 hash (when
+// hashing) and the check of the items (when given), here or on a thread of its own.
+class ArchiveStream::Worker {
  public:
-  explicit Hash(bool concurrently) {
-    crypto_generichash_init(&state_, nullptr, 0, crypto_generichash_BYTES_MAX);
+  Worker(bool hashing, ZipStreamCheck* items, bool concurrently)
+      : hashing_(hashing), items_(items) {
+    if (hashing_) crypto_generichash_init(&state_, nullptr, 0, crypto_generichash_BYTES_MAX);
     if (!concurrently) return;
     try {
       thread_ = std::thread([this] { Run(); });
     } catch (...) {
-      // Hashed where the bytes arrive, then.
+      // Done where the bytes arrive, then.
     }
   }
-  Hash(const Hash&) = delete;
-  Hash& operator=(const Hash&) = delete;
-  ~Hash() { Stop(); }
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+  ~Worker() { Stop(); }
 
   void Update(StreamTail::Block block) {
     if (!thread_.joinable()) {
-      Add(std::string_view(block.data(), block.size()));
+      Add(std::string_view(block.data(), block.size()), block.size());
       return;
     }
     std::unique_lock<std::mutex> lock(mutex_);
@@ -100,17 +102,21 @@ class ArchiveStream::Hash {
     changed_.notify_all();
   }
 
-  // Hashes `last` after everything before it and gives the digest.
-  void Final(std::string_view last, unsigned char (&digest)[64]) {
+  // Takes `last` after everything before it, of which the hash covers the first `hashed`
+  // bytes, and gives the digest when hashing.
+  void Final(std::string_view last, std::size_t hashed, unsigned char (&digest)[64]) {
     Stop();
-    Add(last);
-    crypto_generichash_final(&state_, digest, sizeof digest);
+    Add(last, hashed);
+    if (hashing_) crypto_generichash_final(&state_, digest, sizeof digest);
   }
 
  private:
-  void Add(std::string_view bytes) {
-    crypto_generichash_update(&state_, reinterpret_cast<const unsigned char*>(bytes.data()),
-                              bytes.size());
+  void Add(std::string_view bytes, std::size_t hashed) {
+    if (hashing_) {
+      crypto_generichash_update(&state_, reinterpret_cast<const unsigned char*>(bytes.data()),
+                                std::min(hashed, bytes.size()));
+    }
+    if (items_ != nullptr) items_->Append(bytes);
   }
 
   void Run() {
@@ -124,11 +130,11 @@ class ArchiveStream::Hash {
         waiting_.pop_front();
       }
       changed_.notify_all();
-      Add(std::string_view(block.data(), block.size()));
+      Add(std::string_view(block.data(), block.size()), block.size());
     }
   }
 
-  // Waits until every block handed over is hashed, and ends the thread.
+  // Waits until every block handed over is taken, and ends the thread.
   void Stop() {
     if (!thread_.joinable()) return;
     {
@@ -139,6 +145,8 @@ class ArchiveStream::Hash {
     thread_.join();
   }
 
+  const bool hashing_;
+  ZipStreamCheck* const items_;
   crypto_generichash_state state_;
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -147,16 +155,19 @@ class ArchiveStream::Hash {
   std::thread thread_;  // last: it goes first
 };
 
-ArchiveStream::ArchiveStream(Hashing hashing, std::string_view versions)
-    : m_versions(versions), m_tail(kZipTailSize) {
-  if (hashing != Hashing::kNone) m_hash = std::make_unique<Hash>(hashing == Hashing::kConcurrently);
+ArchiveStream::ArchiveStream(Hashing hashing, std::string_view versions, ZipStreamCheck* items)
+    : m_versions(versions), m_hashing(hashing != Hashing::kNone), m_tail(kZipTailSize) {
+  if (m_hashing || items != nullptr) {
+    const bool concurrently = hashing == Hashing::kConcurrently || (!m_hashing && items != nullptr);
+    m_worker = std::make_unique<Worker>(m_hashing, items, concurrently);
+  }
 }
 
 ArchiveStream::~ArchiveStream() = default;
 
 void ArchiveStream::Append(StreamTail::Block block) {
   for (StreamTail::Block& released : m_tail.Push(std::move(block))) {
-    if (m_hash) m_hash->Update(std::move(released));
+    if (m_worker) m_worker->Update(std::move(released));
   }
 }
 
@@ -164,27 +175,24 @@ void ArchiveStream::Append(std::string_view bytes) {
   Append(StreamTail::Block(bytes.begin(), bytes.end()));
 }
 
-bool ArchiveStream::Skip(std::uint64_t count) {
-  if (m_hash) return false;
-  m_tail.Skip(count);
-  return true;
-}
-
 std::optional<ArchiveStream::Ending> ArchiveStream::Finish() {
   const std::string tail = m_tail.Bytes();
   const std::uint64_t size = m_tail.total();
   const std::uint64_t tailStart = size - tail.size();
   const std::optional<ZipEndRecord> record = FindZipEndRecord(tail, size);
-  if (!record) return std::nullopt;
+  unsigned char hash[64];
+  if (!record) {
+    if (m_worker) m_worker->Final(tail, 0, hash);
+    return std::nullopt;
+  }
   const std::size_t at = static_cast<std::size_t>(record->position - tailStart);
   Ending ending;
   ending.record = *record;
   ending.signedEnd = record->position + kSignedEndRecordBytes;
   ending.comment = tail.substr(at + kZipEndRecordSize, record->commentLength);
   ending.commentReachesEnd = record->position + kZipEndRecordSize + record->commentLength == size;
-  if (m_hash && IsSignedVersions(m_versions)) {
-    unsigned char hash[64];
-    m_hash->Final(std::string_view(tail).substr(0, at + kSignedEndRecordBytes), hash);
+  if (m_worker) m_worker->Final(tail, at + kSignedEndRecordBytes, hash);
+  if (m_hashing && IsSignedVersions(m_versions)) {
     ending.statement = SignedStatement(m_versions, hash);
   }
   return ending;

@@ -22,6 +22,7 @@
 
 #include "common/stream_tail.h"
 #include "unzip/zip_end_record.h"
+#include "unzip/zip_stream_check.h"
 
 namespace tarvo {
 
@@ -59,15 +60,19 @@ std::optional<PublicKey> DecodePublicKey(std::string_view base64);
 std::string SignedStatement(std::string_view versions, const unsigned char (&hash)[64]);
 
 // An archive whose bytes go by in blocks: its last bytes kept for its end record and, when its
-// signature is to be checked or made, the hash of the others. Blocks are taken over, not
-// copied; with Hashing::kConcurrently the hash runs on a thread of its own while the blocks
-// arrive, so that a transfer is not slowed by it on a machine with a core to spare. Memory
-// stays bounded: the end's span, and a few blocks waiting for the hash.
+// signature is to be checked or made, the hash of the others; and, when asked, the check of
+// its items as they go by (ZipStreamCheck). Blocks are taken over, not copied; with
+// Hashing::kConcurrently the hash runs on a thread of its own while the blocks arrive, so that
+// a transfer is not slowed by it on a machine with a core to spare, and the check of the items
+// runs on that thread too (without hashing, on a thread of its own). Memory stays bounded: the
+// end's span, and a few blocks waiting for the thread.
 class ArchiveStream {
  public:
   enum class Hashing { kNone, kHere, kConcurrently };
   // `versions`: the 13 decimal digits the archive is published for (for a signature).
-  explicit ArchiveStream(Hashing hashing, std::string_view versions = {});
+  // `items`: where the items are checked, or null; it must outlive the stream.
+  explicit ArchiveStream(Hashing hashing, std::string_view versions = {},
+                         ZipStreamCheck* items = nullptr);
   ArchiveStream(const ArchiveStream&) = delete;
   ArchiveStream& operator=(const ArchiveStream&) = delete;
   ~ArchiveStream();
@@ -75,9 +80,6 @@ class ArchiveStream {
   void Append(StreamTail::Block block);
   // The same for bytes that stay the caller's: they are copied.
   void Append(std::string_view bytes);
-  // Counts `count` bytes that go by unseen, when nothing is hashed: the end record needs only
-  // the archive's last bytes and its length. False, and nothing counted, when hashing.
-  bool Skip(std::uint64_t count);
 
   // What the end of the archive says.
   struct Ending {
@@ -87,14 +89,15 @@ class ArchiveStream {
     std::string comment;             // the end record's comment, as far as the archive holds it
     bool commentReachesEnd = false;  // whether the comment ends where the archive ends
   };
-  // After the last byte: nothing when the archive has no end record (FindZipEndRecord). Call
-  // once.
+  // After the last byte: nothing when the archive has no end record (FindZipEndRecord). Every
+  // byte has reached the check of the items by then. Call once.
   std::optional<Ending> Finish();
 
  private:
-  class Hash;
+  class Worker;
   std::string m_versions;
-  std::unique_ptr<Hash> m_hash;  // none without hashing
+  bool m_hashing = false;
+  std::unique_ptr<Worker> m_worker;  // none without hashing or checking
   StreamTail m_tail;
 };
 

@@ -16,15 +16,7 @@ namespace tarvo {
 
 namespace {
 
-// Bytes of a local header before its name.
-constexpr std::uint32_t kLocalHeaderSize = 30;
-constexpr char kLocalHeaderSignature[] = "PK\x03\x04";
-constexpr std::uint16_t kMethodStored = 0;
-constexpr std::uint16_t kMethodDeflated = 8;
-constexpr std::uint16_t kFlagDataDescriptor = 0x8;
 constexpr std::uint16_t kFlagUtf8Name = 0x800;
-// A local size field that defers to the local zip64 block.
-constexpr std::uint64_t kDeferred = 0xFFFFFFFF;
 
 // The current directory with a separator at its end, if that fits a name buffer.
 std::u16string CurrentDirectoryAsRoot() {
@@ -45,24 +37,24 @@ ZipResult ReadLocalHeader(ZipReader& reader, const ZipCentralRecord& record,
   const std::uint64_t fileSize = reader.file.Size();
   if (record.localHeaderOffset > fileSize - reader.directory.prefixSize) return ZIP_ERR_CORRUPT;
   const std::uint64_t at = reader.directory.prefixSize + record.localHeaderOffset;
-  std::uint8_t header[kLocalHeaderSize];
-  if (!reader.file.ReadAt(at, header, kLocalHeaderSize) ||
-      std::memcmp(header, kLocalHeaderSignature, 4) != 0 ||
+  std::uint8_t header[kZipLocalHeaderSize];
+  if (!reader.file.ReadAt(at, header, kZipLocalHeaderSize) ||
+      std::memcmp(header, kZipLocalHeaderSignature, 4) != 0 ||
       ZipLittleEndian(header + 8, 2) != record.method ||
       ZipLittleEndian(header + 26, 2) != record.name.size()) {
     return ZIP_ERR_CORRUPT;
   }
-  if ((ZipLittleEndian(header + 6, 2) & kFlagDataDescriptor) == 0) {
+  if ((ZipLittleEndian(header + 6, 2) & kZipFlagDataDescriptor) == 0) {
     const std::uint64_t compressed = ZipLittleEndian(header + 18, 4);
     const std::uint64_t uncompressed = ZipLittleEndian(header + 22, 4);
     if (ZipLittleEndian(header + 14, 4) != record.crc ||
-        (compressed != kDeferred && compressed != record.compressedSize) ||
-        (uncompressed != kDeferred && uncompressed != record.uncompressedSize)) {
+        (compressed != kZipDeferred && compressed != record.compressedSize) ||
+        (uncompressed != kZipDeferred && uncompressed != record.uncompressedSize)) {
       return ZIP_ERR_CORRUPT;
     }
   }
   const auto extraLength = static_cast<std::uint32_t>(ZipLittleEndian(header + 28, 2));
-  const std::uint64_t extraStart = at + kLocalHeaderSize + record.name.size();
+  const std::uint64_t extraStart = at + kZipLocalHeaderSize + record.name.size();
   extra->resize(extraLength);
   if (!reader.file.ReadAt(extraStart, extra->data(), extraLength)) return ZIP_ERR_READ;
   *dataStart = extraStart + extraLength;
@@ -117,10 +109,11 @@ ZipResult ReadZipItem(ZipReader& reader, std::int32_t index, ZipItem* item) {
   }
   ZipCentralRecord info;
   if (!GoToZipItem(reader, index) ||
-      !ReadZipCentralRecord(reader.file, reader.directory, reader.currentOffset, &info) ||
-      (info.method != kMethodStored && info.method != kMethodDeflated)) {
+      !ReadZipCentralRecord(reader.file, reader.directory, reader.currentOffset, &info)) {
     return ZIP_ERR_CORRUPT;
   }
+  if (info.method != kZipMethodStored && info.method != kZipMethodDeflated)
+    return ZIP_ERR_UNSUPPORTED;
   std::vector<std::uint8_t> extra;
   std::uint64_t dataStart = 0;
   if (const ZipResult result = ReadLocalHeader(reader, info, &extra, &dataStart);
@@ -131,7 +124,7 @@ ZipResult ReadZipItem(ZipReader& reader, std::int32_t index, ZipItem* item) {
   std::u16string name;
   if (info.name.size() >= kZipNameSize ||
       !DecodeZipItemName(info.name, (info.flags & kFlagUtf8Name) != 0, kZipNameSize - 1, &name)) {
-    return ZIP_ERR_CORRUPT;
+    return ZIP_ERR_UNSUPPORTED;
   }
   name = CleanZipItemName(std::move(name));
 
@@ -147,13 +140,14 @@ ZipResult ReadZipItem(ZipReader& reader, std::int32_t index, ZipItem* item) {
   record.modificationTime = times.modification;
 
   ZipItemData data;
+  data.headerOffset = reader.directory.prefixSize + info.localHeaderOffset;
   data.offset = dataStart;
   data.compressedSize = info.compressedSize;
   data.uncompressedSize = info.uncompressedSize;
   data.crc = info.crc;
   data.dosDate = info.dosDate;
   data.flags = info.flags;
-  data.deflated = info.method == kMethodDeflated;
+  data.deflated = info.method == kZipMethodDeflated;
 
   *item = record;
   reader.cachedItem = record;
@@ -170,16 +164,6 @@ ZipHandle ZipOpenArchive(const char16_t* path) noexcept {
     return OpenZipReader(*reader, path) ? reader.release() : nullptr;
   } catch (...) {
     return nullptr;
-  }
-}
-
-bool ZipCheckArchive(const char16_t* path) noexcept {
-  if (path == nullptr) return false;
-  try {
-    ZipReader reader;
-    return OpenZipReader(reader, path);
-  } catch (...) {
-    return false;
   }
 }
 

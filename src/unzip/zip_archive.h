@@ -12,6 +12,7 @@
 namespace tarvo {
 
 class CDiskFlush;
+class ZipStreamCheck;
 
 struct ZipReader;
 // An open archive; null stands for none, and every operation given null returns ZIP_ERR_ARGS.
@@ -28,6 +29,9 @@ inline constexpr ZipResult ZIP_ERR_WRITE = 0x400;
 inline constexpr ZipResult ZIP_ERR_CORRUPT = 0x700;
 // The item's local extra field cannot be read in full.
 inline constexpr ZipResult ZIP_ERR_READ = 0x800;
+// The item is compressed by a method other than stored or deflated, or its name cannot be read
+// or does not fit a ZipItem: what the archive holds, not damage; trying again gives the same.
+inline constexpr ZipResult ZIP_ERR_UNSUPPORTED = 0x4000;
 // The check byte of an encrypted item does not match (it is read with the empty password).
 inline constexpr ZipResult ZIP_ERR_PASSWORD = 0x1000;
 // The machine would not have the file: no space, a file in use, no permission, a path too long
@@ -37,6 +41,12 @@ inline constexpr ZipResult ZIP_ERR_SYSTEM = 0x2000;
 inline constexpr ZipResult ZIP_ERR_ARGS = 0x10000;
 // The item's data cannot be read or inflated to its end, or does not match its CRC-32.
 inline constexpr ZipResult ZIP_ERR_DATA = 0x5000000;
+
+// True for the results that damaged bytes of an item give (as against what an archive holds by
+// design, such as an unsupported method or a name that cannot be used).
+constexpr bool IsZipDamage(ZipResult result) {
+  return result == ZIP_ERR_DATA || result == ZIP_ERR_CORRUPT || result == ZIP_ERR_READ;
+}
 
 inline constexpr int kZipNameSize = 260;
 
@@ -73,15 +83,20 @@ struct ZipItem {
 // directory can be read to its end and agrees with its end record.
 ZipHandle ZipOpenArchive(const char16_t* path) noexcept;
 
-// True when ZipOpenArchive would open the file at `path`: the check a download must pass to be
-// stored, so that what is stored is what the installer can read.
-bool ZipCheckArchive(const char16_t* path) noexcept;
+// True when ZipOpenArchive would open the file at `path` and every item of it that the reader
+// can read (not ZIP_ERR_UNSUPPORTED, not encrypted) is whole: its record and local header read
+// and agree, and its data gives the recorded size and CRC-32. The check a download must pass to
+// be stored, so that what is stored is what the installer can read. `followed`, when given,
+// holds what a check of the archive's bytes as they went by found: the items it saw whole with
+// the recorded size and CRC-32 are not read again, the others are read from the file.
+bool ZipCheckArchive(const char16_t* path, const ZipStreamCheck* followed = nullptr) noexcept;
 
 // Fills `item` with the record of item `index`, or with the item count (in `index`, all else
 // empty) for index -1. On any failure `item` keeps what it held. Returns ZIP_OK,
 // ZIP_ERR_ARGS (null handle or item, index below -1 or not below the count), ZIP_ERR_CORRUPT
-// (unreadable record, a name that cannot be read or does not fit `name`, local header that
-// does not match, compression other than stored or deflated) or ZIP_ERR_READ. A name is read
+// (unreadable record, local header that does not match), ZIP_ERR_UNSUPPORTED (a name that
+// cannot be read or does not fit `name`, compression other than stored or deflated) or
+// ZIP_ERR_READ. A name is read
 // as UTF-8 when the item says so (flag bit 11) or when it is valid UTF-8, else in the system's
 // OEM code page, as Windows reads archives made on Windows of other languages.
 ZipResult ZipGetItem(ZipHandle handle, std::int32_t index, ZipItem* item) noexcept;
@@ -93,6 +108,8 @@ ZipResult ZipGetItem(ZipHandle handle, std::int32_t index, ZipItem* item) noexce
 // the file it replaces (POSIX); the running program's own executable is moved aside to
 // name + kZipAsideSuffix first where the system cannot replace it in place. Whatever fails
 // leaves the target byte for byte as it was and no temporary file.
+// An encrypted item whose data does not check fails with ZIP_ERR_PASSWORD: it was most likely
+// made with another password than the empty one.
 // Refused with ZIP_ERR_FILE before anything is created: names with a ".." component or a
 // device name (CON, NUL, COM1...), names that with the suffix do not fit 260 code units
 // anywhere, a directory at the target, a read-only target. ZIP_ERR_SYSTEM when the machine

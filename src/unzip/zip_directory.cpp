@@ -13,8 +13,6 @@ namespace {
 
 // Bytes of a record before its name.
 constexpr std::uint32_t kFixedSize = 46;
-constexpr std::uint16_t kZip64BlockId = 0x0001;
-constexpr std::uint64_t kDeferred = 0xFFFFFFFF;
 
 // Takes the values of the zip64 block for the fields that defer to it, in the order the block
 // holds them. A field whose value the block lacks keeps its 32-bit value, as unzip reads it.
@@ -25,7 +23,7 @@ void ApplyZip64Block(std::string_view extra, ZipCentralRecord* record) {
   std::size_t at = 0;
   for (std::uint64_t* field :
        {&record->uncompressedSize, &record->compressedSize, &record->localHeaderOffset}) {
-    if (*field != kDeferred) continue;
+    if (*field != kZipDeferred) continue;
     if (block->size() - at < 8) return;
     *field = ZipLittleEndian(block->data() + at, 8);
     at += 8;

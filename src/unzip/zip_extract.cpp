@@ -8,6 +8,7 @@
 #include "platform/disk_flush.h"
 #include "platform/files.h"
 #include "platform/output_file.h"
+#include "unzip/zip_fields.h"
 #include "unzip/create_directory_chain.h"
 #include "unzip/system_failure.h"
 #include "unzip/zip_item_name.h"
@@ -110,21 +111,15 @@ ZipResult Replace(const std::u16string& temporary, const std::u16string& target)
 }
 
 ZipResult CopyItemData(ZipReader& reader, const ZipItem& item, COutputFile& output) {
-  std::uint8_t* const buffer = reader.outputBuffer.get();
-  for (;;) {
-    bool end = false;
-    const int n = reader.entry->Read(buffer, kZipOutputBufferSize, &end);
-    if (n == ZipItemStream::kPasswordFailure) return ZIP_ERR_PASSWORD;
-    if (n < 0) return ZIP_ERR_DATA;
-    if (n > 0 && !output.Write(buffer, static_cast<DWORD>(n))) return ZIP_ERR_WRITE;
-    if (end) {
-      // Data short of its recorded size or failing its CRC-32 never takes the item's place.
-      if (reader.entry->Close() != ZipItemStream::Verdict::kComplete) return ZIP_ERR_DATA;
-      output.SetFileTime(item.creationTime, item.accessTime, item.modificationTime);
-      return ZIP_OK;
-    }
-    if (n == 0) return ZIP_ERR_DATA;
+  // Data short of its recorded size or failing its CRC-32 never takes the item's place.
+  const ZipResult result =
+      DrainZipEntry(reader, [&output](const std::uint8_t* bytes, std::uint32_t size) {
+        return output.Write(bytes, static_cast<DWORD>(size));
+      });
+  if (result == ZIP_OK) {
+    output.SetFileTime(item.creationTime, item.accessTime, item.modificationTime);
   }
+  return result;
 }
 
 ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view name) {
@@ -157,9 +152,6 @@ ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view
   }
 
   if (!reader.entry) reader.entry = std::make_unique<ZipItemStream>();
-  if (!reader.outputBuffer) {
-    reader.outputBuffer = std::make_unique<std::uint8_t[]>(kZipOutputBufferSize);
-  }
   // The item is opened before anything is written, so that an item that cannot be read at all
   // (a wrong password included) leaves nothing behind.
   const int opened = reader.entry->Open(reader.file, reader.cachedData);
@@ -182,6 +174,10 @@ ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view
     return Classify(error, ZIP_ERR_FILE);
   }
   ZipResult result = CopyItemData(reader, item, output);
+  // The empty password reads such an item's check byte right once in 256 tries.
+  if (result == ZIP_ERR_DATA && (reader.cachedData.flags & kZipFlagEncrypted) != 0) {
+    result = ZIP_ERR_PASSWORD;
+  }
   if (result == ZIP_OK && reader.flush != nullptr &&
       !reader.flush->FlushOutputFile(output, temporary.path())) {
     result = Classify(GetLastError(), ZIP_ERR_WRITE);
@@ -200,6 +196,25 @@ ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view
 }
 
 }  // namespace
+
+ZipResult DrainZipEntry(ZipReader& reader,
+                        const std::function<bool(const std::uint8_t*, std::uint32_t)>& sink) {
+  if (!reader.outputBuffer) {
+    reader.outputBuffer = std::make_unique<std::uint8_t[]>(kZipOutputBufferSize);
+  }
+  std::uint8_t* const buffer = reader.outputBuffer.get();
+  for (;;) {
+    bool end = false;
+    const int n = reader.entry->Read(buffer, kZipOutputBufferSize, &end);
+    if (n == ZipItemStream::kPasswordFailure) return ZIP_ERR_PASSWORD;
+    if (n < 0) return ZIP_ERR_DATA;
+    if (n > 0 && !sink(buffer, static_cast<std::uint32_t>(n))) return ZIP_ERR_WRITE;
+    if (end) {
+      return reader.entry->Close() == ZipItemStream::Verdict::kComplete ? ZIP_OK : ZIP_ERR_DATA;
+    }
+    if (n == 0) return ZIP_ERR_DATA;
+  }
+}
 
 void DiscardHeldItems(ZipReader& reader) {
   // Folders of held items may go, and with them what was known of them.

@@ -17,6 +17,33 @@ bool IsUpLevelComponent(std::u16string_view component) {
                                   [](char16_t c) { return c == u'.' || c == u' '; });
 }
 
+// Drops "." and empty components and the dots and spaces that end a component, each with the
+// separator after it.
+std::u16string OneSpelling(std::u16string_view name) {
+  std::u16string spelled;
+  for (std::size_t start = 0; start < name.size();) {
+    std::size_t end = start;
+    while (end < name.size() && !IsZipPathSeparator(name[end])) ++end;
+    std::u16string_view component = name.substr(start, end - start);
+    if (!IsUpLevelComponent(component)) {
+      while (!component.empty() && (component.back() == u'.' || component.back() == u' ')) {
+        component.remove_suffix(1);
+      }
+    }
+    if (!component.empty()) {
+      spelled.append(component);
+      if (end < name.size()) spelled.push_back(name[end]);
+    }
+    start = end + 1;
+  }
+  // A file's name does not become a folder's for losing its last component.
+  if (!spelled.empty() && !name.empty() && !IsZipPathSeparator(name.back()) &&
+      IsZipPathSeparator(spelled.back())) {
+    spelled.pop_back();
+  }
+  return spelled;
+}
+
 }  // namespace
 
 bool IsAbsoluteZipPath(std::u16string_view path) {
@@ -62,7 +89,11 @@ std::u16string CleanZipItemName(std::u16string name) {
         break;
       }
     }
-    if (!cut) return name;
+    if (cut) continue;
+    // Then one spelling; what it drops may uncover a drive or a separator at the front.
+    std::u16string spelled = OneSpelling(name);
+    if (spelled == name) return name;
+    name = std::move(spelled);
   }
 }
 

@@ -22,7 +22,11 @@ bool DecodeZipItemName(std::string_view raw, bool utf8Flag, std::size_t maxUnits
 
 // Removes what would place an item outside the folder it is extracted to, as far as it stands
 // at the front: a drive prefix ("C:"), a leading separator, and everything up to a "\..\"
-// (or "/../", "\../", "/..\"), again until none is left. What remains keeps its separators.
+// (or "/../", "\../", "/..\"), again until none is left. Then gives each file one spelling, as
+// Windows would find it: "." and empty components go, and so do the dots and spaces that end
+// a component (not one of dots alone, which IsExtractablePath refuses), so that
+// "./Sys//Config.ini." is "Sys/Config.ini". What remains keeps its separators, and a separator
+// at the end stays.
 std::u16string CleanZipItemName(std::u16string name);
 
 // False when a component of `path` goes up a level (two or more dots, with nothing else but

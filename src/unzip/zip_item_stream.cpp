@@ -1,3 +1,4 @@
+#include "unzip/zip_fields.h"
 #include "unzip/zip_item_stream.h"
 
 #include <algorithm>
@@ -11,9 +12,6 @@ namespace {
 // Compressed data is read from the archive in blocks of this size; stored data in blocks of
 // the size the caller asks for.
 constexpr std::uint32_t kInputSize = 256 * 1024;
-
-constexpr std::uint32_t kFlagEncrypted = 0x1;
-constexpr std::uint32_t kFlagDataDescriptor = 0x8;
 
 }  // namespace
 
@@ -30,7 +28,7 @@ int ZipItemStream::Open(ZipArchiveFile& file, const ZipItemData& data) {
   m_position = data.offset;
   m_storedLeft = data.compressedSize;
   m_deflated = data.deflated;
-  m_encrypted = (data.flags & kFlagEncrypted) != 0;
+  m_encrypted = (data.flags & kZipFlagEncrypted) != 0;
   m_streamEnded = m_inputEnded = m_failed = false;
   m_left = data.uncompressedSize;
   m_crc = crc32(0, nullptr, 0);
@@ -60,7 +58,7 @@ int ZipItemStream::Open(ZipArchiveFile& file, const ZipItemData& data) {
     }
     // With a data descriptor the CRC is not known when the header is written, so the check
     // byte is taken from the DOS time instead.
-    const std::uint8_t check = (data.flags & kFlagDataDescriptor)
+    const std::uint8_t check = (data.flags & kZipFlagDataDescriptor)
                                    ? static_cast<std::uint8_t>(data.dosDate >> 8)
                                    : static_cast<std::uint8_t>(data.crc >> 24);
     if (header[kZipEncryptionHeaderSize - 1] != check) {

@@ -15,6 +15,7 @@ namespace tarvo {
 
 // Where an item's data lies in the archive file, and what its record says of it.
 struct ZipItemData {
+  std::uint64_t headerOffset = 0;    // of its local header in the file
   std::uint64_t offset = 0;          // of the first stored byte
   std::uint64_t compressedSize = 0;  // stored bytes, an encryption header included
   std::uint64_t uncompressedSize = 0;

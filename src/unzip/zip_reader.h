@@ -2,6 +2,7 @@
 // The state behind a ZipHandle, shared by reading records and extracting items.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,6 +63,13 @@ struct ZipReader {
 
 // Removes the held items and the folders made for them (ZipDiscardHeldItems).
 void DiscardHeldItems(ZipReader& reader);
+
+// Reads the item open in reader.entry to its end, through reader.outputBuffer (made when
+// missing), handing each piece to `sink`, which returns false to stop; closes the item.
+// ZIP_OK when every byte its record announces arrived and the CRC-32 matches; ZIP_ERR_PASSWORD,
+// ZIP_ERR_DATA, or ZIP_ERR_WRITE when `sink` stopped it. Throws std::bad_alloc.
+ZipResult DrainZipEntry(ZipReader& reader,
+                        const std::function<bool(const std::uint8_t*, std::uint32_t)>& sink);
 
 // Fills `item` with the record of item `index` (0 <= index < count) from the cache or from
 // the archive, and caches it with where its data lies (cachedData). On failure `item` and the

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "common/utf.h"
+#include "install/pending_archives.h"
+#include "net/disk_budget.h"
 #include "platform/internet.h"
 #include "support/test_keys.h"
 #include "support/test_servers.h"
@@ -52,9 +54,12 @@ bool WaitForKeptBytes(const fs::path& destination, std::uintmax_t bytes) {
 }
 
 // Runs a worker for `url` to its end; with `key`, it stores only archives signed with it.
-void RunWorker(const std::string& url, const fs::path& destination, const std::string& key = "") {
+// `options` are the runner's own (window=MS, rate=N).
+void RunWorker(const std::string& url, const fs::path& destination, const std::string& key = "",
+               const std::vector<std::string>& options = {}) {
   std::vector<std::string> arguments{url, destination.string()};
   if (!key.empty()) arguments.push_back(key);
+  arguments.insert(arguments.end(), options.begin(), options.end());
   test::Process runner(TARVO_DOWNLOAD_RUNNER_PATH, arguments, destination.parent_path());
   ASSERT_TRUE(runner.started());
   ASSERT_EQ(runner.Wait(seconds(60)), 0);
@@ -71,6 +76,15 @@ void CutWorker(const std::string& url, const fs::path& destination, std::uintmax
   ASSERT_TRUE(WaitForKeptBytes(destination, bytes)) << "no transfer under way";
   runner.Kill();  // SIGKILL, TerminateProcess
   ASSERT_TRUE(runner.Wait(seconds(30)).has_value());
+}
+
+// Two archives of the same length, each of one stored item of 1 MiB, whose items differ at
+// `offsets`: an update replaced by the next one under the same name.
+std::pair<std::string, std::string> TwoVersions(const std::vector<std::size_t>& offsets) {
+  std::string data = test::PatternBytes(1024 * 1024);
+  const std::string first = test::BuildZip({{.name = "data/game.dat", .data = data, .method = 0}});
+  for (const std::size_t offset : offsets) data.replace(offset, 6, "CHANGE");
+  return {first, test::BuildZip({{.name = "data/game.dat", .data = data, .method = 0}})};
 }
 
 // `text` as a value of a URL's query.
@@ -152,10 +166,7 @@ TEST(DownloadResume, NginxServesTheRestOfTheKeptBytes) {
 TEST(DownloadResume, JoinsOnlyTheRestOfTheSameVersion) {
   const auto servers = test::TestServers::Require("net_servers");
   if (!servers) GTEST_SKIP() << "needs the net_servers fixture: run through ctest";
-  const std::string first = test::PatternArchive(1024 * 1024);
-  std::string replaced = first;  // the same length, other bytes
-  replaced.replace(1000, 6, "CHANGE");
-  replaced.replace(900000, 6, "CHANGE");
+  const auto [first, replaced] = TwoVersions({1000, 900000});
   const std::string lm = "lastmod=" + QueryValue("Wed, 09 Dec 2026 10:00:00 GMT");
   struct Case {
     const char* what;
@@ -288,6 +299,60 @@ TEST(DownloadResume, ASecondLauncherLeavesAHeldEntryAlone) {
 
 // On a volume of 300 MiB of its own (the small_volume fixture): a transfer starts only when
 // 256 MiB stay free after its body, and one that fills the disk keeps what it wrote for later.
+// Transfers the server cuts (closed, reset, too slow for the guard, with and without a rate
+// limit): the kept bytes are exactly the first bytes served, never a byte more, and the next
+// worker resumes from them to the served archive byte for byte. (A trickle may keep nothing:
+// WinINet's read waits for all it was asked for.)
+TEST(DownloadCuts, KeepOnlyWhatArrivedAndResumeToTheServedArchive) {
+  const auto servers = test::TestServers::Require("net_servers");
+  if (!servers) GTEST_SKIP() << "needs the net_servers fixture: run through ctest";
+  const std::string archive = test::PatternArchive(1024 * 1024);
+  const struct {
+    const char* what;
+    std::string cut;
+    std::vector<std::string> options;
+  } cases[] = {
+      {"closed", "short=300000", {}},
+      {"reset", "drop=300000", {}},
+      {"too slow", "trickle=5", {"window=1500"}},
+      {"paced, then closed", "short=300000", {"rate=1000000"}},
+      // Reads held by the pacer are not the server's fault; a trickle still is.
+      {"trickling under a rate limit", "trickle=5", {"window=1500", "rate=1024"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::PublishedFile file(servers->docroot, archive);
+    test::TempDir folder;
+    const fs::path destination = folder.path() / "0000100000003.zip";
+    RunWorker(servers->FaultsUrl(file.name(), "etag=%22v1%22&" + c.cut), destination, "",
+              c.options);
+    EXPECT_FALSE(fs::exists(destination));
+    const std::string kept = test::ReadFile(Kept(destination));
+    EXPECT_TRUE(kept == archive.substr(0, kept.size())) << kept.size() << " bytes kept";
+    RunWorker(servers->FaultsUrl(file.name(), "etag=%22v1%22&ranges=1"), destination);
+    EXPECT_TRUE(test::ReadFile(destination) == archive);
+  }
+}
+
+// A file replaced by another of the same size under the same validator (nginx's ETag, within
+// one second): the rest of the new file cannot complete the kept bytes of the old one. Nothing
+// spliced is stored, and the next worker fetches the new file whole.
+TEST(DownloadCuts, ASpliceOfTwoVersionsIsNeverStored) {
+  const auto servers = test::TestServers::Require("net_servers");
+  if (!servers) GTEST_SKIP() << "needs the net_servers fixture: run through ctest";
+  const auto [first, second] = TwoVersions({700000});
+  test::PublishedFile file(servers->docroot, first);
+  test::TempDir folder;
+  const fs::path destination = folder.path() / "0000100000003.zip";
+  RunWorker(servers->FaultsUrl(file.name(), "etag=%22v1%22&short=300000"), destination);
+  test::WriteFile(servers->docroot / file.name(), second);
+  const std::string url = servers->FaultsUrl(file.name(), "etag=%22v1%22&ranges=1");
+  RunWorker(url, destination);
+  EXPECT_FALSE(fs::exists(destination));
+  RunWorker(url, destination);
+  EXPECT_TRUE(test::ReadFile(destination) == second);
+}
+
 TEST(DownloadDiskSpace, KeepsTheReserveAndWhatAFullDiskTook) {
   const fs::path volume = TARVO_SMALL_VOLUME;
   if (!fs::exists(volume / "mounted")) GTEST_SKIP() << "needs the small_volume fixture, as root";
@@ -337,6 +402,38 @@ TEST(DownloadDiskSpace, KeepsTheReserveAndWhatAFullDiskTook) {
             std::vector<std::string>{"206 bytes=" + std::to_string(kept.size()) + "-"});
   EXPECT_TRUE(test::ReadFile(destination) == archive);
   test::RemoveTree(folder);
+}
+
+// On a volume of 300 MiB: two transfers that each leave the reserve free alone but not
+// together do not both start; kept bytes that hold the volume under the reserve go at the next
+// start, largest first, until it is above it.
+TEST(DownloadDiskSpace, TheReserveCountsEveryTransferAndKeptBytesNeverHoldItDown) {
+  const fs::path volume = TARVO_SMALL_VOLUME;
+  if (!fs::exists(volume / "mounted")) GTEST_SKIP() << "needs the small_volume fixture, as root";
+  const fs::path game = volume / "game";
+  test::RemoveTree(game);
+  fs::create_directories(game / "UpdateZip");
+  fs::create_directories(game / "Sys");
+  test::WriteFile(game / "Sys" / "Config.ini",
+                  "[VERSION]\r\nFirstVersion=1\r\nSecondVersion=2\r\n");
+  const std::u16string destination = test::CoreText(game / "UpdateZip" / "0000100000003.zip");
+  const auto budget = std::make_shared<DiskBudget>();
+  auto first = budget->Take(destination, 30 << 20);
+  EXPECT_TRUE(first);
+  EXPECT_FALSE(budget->Take(destination, 30 << 20));
+  first.reset();
+  EXPECT_TRUE(budget->Take(destination, 30 << 20));
+
+  for (const auto& [version, megabytes] : {std::pair{3, 40}, {4, 10}, {5, 5}}) {
+    const fs::path kept =
+        game / "UpdateZip" / ("000010000000" + std::to_string(version) + ".zip.kept");
+    test::WriteFile(kept, std::string(std::size_t(megabytes) << 20, 'k'));
+  }
+  DeletePendingArchives(test::CoreText(game) + u"\\", {});
+  EXPECT_FALSE(fs::exists(game / "UpdateZip" / "0000100000003.zip.kept"));
+  EXPECT_TRUE(fs::exists(game / "UpdateZip" / "0000100000004.zip.kept"));
+  EXPECT_TRUE(fs::exists(game / "UpdateZip" / "0000100000005.zip.kept"));
+  test::RemoveTree(game);
 }
 
 TEST(UpdateHostFixture, ServesItsDocumentRootWhereTheLauncherLooks) {

@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/disk_flush.h"
 #include "support/test_keys.h"
+#include "support/test_servers.h"
 #include "support/test_support.h"
 #include "support/zip_builder.h"
 #include "unzip/zip_archive.h"
@@ -318,6 +319,79 @@ TEST_F(Installer, DeletesKeptBytesThatCanNoLongerBeInstalled) {
                                       "0000100000003.zip.kept", "0000100000003.zip.kept-info"}));
 }
 
+// What stands where kept bytes or their record belong and is no file (a folder, with all in it)
+// goes with the deletion pass; a file beside it that only looks alike stays.
+TEST_F(Installer, AFolderWhereKeptBytesBelongIsRemoved) {
+  fs::create_directories(pending("0000100000003.zip.kept") / "inner");
+  test::WriteFile(pending("0000100000003.zip.kept") / "inner" / "f.bin", "x");
+  fs::create_directory(pending("0000100000004.zip.kept-info"));
+  test::WriteFile(pending("0000100000005.zip.kept"), "some bytes");
+  test::WriteFile(pending("0000100000005.zip.kept-info"), "their record");
+  InstallAndDelete();
+  EXPECT_EQ(PendingNames(),
+            (std::vector<std::string>{"0000100000005.zip.kept", "0000100000005.zip.kept-info"}));
+}
+
+// An archive whose item is damaged (spoiled on the disk after it was stored): the items before
+// it stay, its removals are not applied, nothing is recorded, and it goes, to be fetched again.
+TEST_F(Installer, AnArchiveWithADamagedItemRecordsAndRemovesNothingAndGoes) {
+  const std::string data = test::PatternBytes(5000);
+  std::string spoiled = data;
+  spoiled[100] ^= 1;
+  const std::pair<const char*, test::ZipEntry> damaged[] = {
+      {"data that fails its CRC", {.name = "b.dat", .data = data, .method = 0, .stored = spoiled}},
+      {"deflated data cut short",
+       {.name = "b.dat", .data = data, .stored = test::Deflate(data).substr(0, 100)}},
+      {"a size that is not the data's", {.name = "b.dat", .data = data, .uncompressedSize = 4000}},
+      {"a local header that disagrees",
+       {.name = "b.dat", .data = data, .patchLocalHeader = [](std::string& h) { h[14] ^= 1; }}},
+  };
+  int second = 3;
+  for (const auto& [what, entry] : damaged) {
+    SCOPED_TRACE(what);
+    test::WriteFile(dir() / "old.dat", "old");
+    fs::remove(dir() / "a.dat");
+    const std::string name = "00001" + std::string(7, '0') + std::to_string(second++) + ".zip";
+    test::WriteFile(
+        pending(name.c_str()),
+        test::BuildZip(
+            {{"a.dat", "new"}, entry, {"Sys/TarvoRemovals.txt", "TARVO-REMOVALS-1\nold.dat\n"}}));
+    InstallAndDelete();
+    EXPECT_EQ(Recorded(), std::make_pair(1, 2));
+    EXPECT_EQ(test::ReadFile(dir() / "a.dat"), "new");
+    EXPECT_FALSE(fs::exists(dir() / "b.dat"));
+    EXPECT_EQ(test::ReadFile(dir() / "old.dat"), "old");
+    EXPECT_EQ(PendingNames(), std::vector<std::string>{});
+  }
+}
+
+// Other spellings of the special names are the same names: the removal list is read, and the
+// configuration still goes last, after the other items and the removals.
+TEST_F(Installer, OtherSpellingsOfTheSpecialNamesAreTheSameNames) {
+  const std::pair<const char*, const char*> spellings[] = {
+      {"./Sys/Config.ini", "./Sys/TarvoRemovals.txt"},
+      {"Sys//Config.ini", "Sys/./TarvoRemovals.txt"},
+      {"Sys./Config.ini. ", "Sys /TarvoRemovals.txt."}};
+  int second = 3;
+  for (const auto& [config, list] : spellings) {
+    SCOPED_TRACE(config);
+    test::WriteFile(dir() / "old.dat", "old");
+    test::WriteFile(
+        pending(("00001" + std::string(7, '0') + std::to_string(second) + ".zip").c_str()),
+        test::BuildZip({{config, "[Other]\r\nkey=kept\r\n"},
+                        {list, "TARVO-REMOVALS-1\nold.dat\n"},
+                        {"a.txt", "a"}}));
+    const NotingFlush flush(dir());
+    InstallAndDelete(&FindFiles, {}, flush);
+    EXPECT_FALSE(fs::exists(dir() / "old.dat"));
+    EXPECT_FALSE(fs::exists(dir() / "Sys" / "TarvoRemovals.txt"));
+    ASSERT_GE(flush.notes.size(), 2u);
+    EXPECT_EQ(flush.notes[0].rfind("file a.txt.tvnew", 0), 0u) << flush.notes[0];
+    EXPECT_EQ(flush.notes[1].rfind("file Sys/Config.ini.tvnew", 0), 0u) << flush.notes[1];
+    EXPECT_EQ(Recorded(), std::make_pair(1, second++));
+  }
+}
+
 TEST_F(Installer, AnArchiveCarryingTheConfigurationReplacesItBeforeItsVersionsAreWritten) {
   fs::remove(dir() / "Sys" / "Config.ini");
   test::WriteFile(pending("0000200000001.zip"),
@@ -393,20 +467,27 @@ TEST_F(Installer, TheCurrentDirectoryIsRestored) {
 // are installed and it counts as installed all the same. The list itself is never extracted.
 TEST_F(Installer, ARemovalListThatCannotBeReadRemovesNothing) {
   const std::string list = "TARVO-REMOVALS-1\ngone.dat\n";
-  const test::ZipEntry unreadable[] = {
-      {.name = "Sys/TarvoRemovals.txt", .data = list, .crc = 0},
-      {.name = "Sys/TarvoRemovals.txt", .data = "gone.dat\n"},
-      {.name = "Sys/TarvoRemovals.txt", .data = list, .password = "secret"},
+  // A list whose data is damaged stops its archive, which is fetched again; one in another form
+  // or with another password is what the archive holds, and the archive counts as installed.
+  const struct {
+    test::ZipEntry entry;
+    bool recorded;
+  } unreadable[] = {
+      {{.name = "Sys/TarvoRemovals.txt", .data = list, .crc = 0}, false},
+      {{.name = "Sys/TarvoRemovals.txt", .data = "gone.dat\n"}, true},
+      {{.name = "Sys/TarvoRemovals.txt", .data = list, .password = "secret"}, true},
   };
   int second = 3;
-  for (const test::ZipEntry& entry : unreadable) {
+  for (const auto& [entry, recorded] : unreadable) {
     test::WriteFile(dir() / "gone.dat", "kept");
+    const std::pair<int, int> before = Recorded();
     const std::string name = "00001" + std::string(7, '0') + std::to_string(second) + ".zip";
     test::WriteFile(pending(name.c_str()), test::BuildZip({{"new.dat", "new"}, entry}));
     InstallAndDelete();
     EXPECT_EQ(test::ReadFile(dir() / "gone.dat"), "kept") << second;
     EXPECT_EQ(test::ReadFile(dir() / "new.dat"), "new") << second;
-    EXPECT_EQ(Recorded(), std::make_pair(1, second)) << second;
+    EXPECT_EQ(Recorded(), recorded ? std::make_pair(1, second) : before) << second;
+    EXPECT_FALSE(fs::exists(pending(name.c_str()))) << second;
     EXPECT_FALSE(fs::exists(dir() / "Sys" / "TarvoRemovals.txt")) << second;
     ++second;
   }

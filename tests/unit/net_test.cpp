@@ -15,6 +15,7 @@
 #include "common/utf.h"
 #include "net/download.h"
 #include "net/download_pacer.h"
+#include "net/transfer_activity.h"
 #include "net/fetch_archive.h"
 #include "net/kept_bytes.h"
 #include "platform/framework.h"
@@ -388,6 +389,29 @@ TEST(DownloadPacer, KeepsTransfersTogetherUnderTheRateAndSmooth) {
   DownloadPacer unlimited;
   EXPECT_EQ(unlimited.Piece(8192), 8192u);
   EXPECT_EQ(unlimited.Reserve(1 << 30, start), start);
+  // What a read was granted and the line did not bring goes back: a trickle is never held.
+  DownloadPacer slow(1024);
+  const std::uint32_t piece = slow.Piece(8192);
+  EXPECT_EQ(slow.Reserve(piece, start), start);
+  slow.Return(piece - 1);
+  EXPECT_LE(slow.Reserve(piece, start + milliseconds(2)), start + milliseconds(2));
+}
+
+// Once transfers run and none has received anything for the limit, the launcher hears of it,
+// once, from the watch's own thread.
+TEST(TransferActivity, TellsOnceWhenTheRunningTransfersReceiveNothing) {
+  std::promise<void> told;
+  std::atomic<int> calls{0};
+  {
+    TransferActivity activity(std::chrono::milliseconds(100), [&] {
+      if (calls++ == 0) told.set_value();
+    });
+    activity.Started();
+    activity.Received();
+    told.get_future().wait();
+    activity.Ended();
+  }
+  EXPECT_EQ(calls, 1);
 }
 
 // Time a transfer is held by the pacer is not the server's: a transfer held for five windows is

@@ -102,6 +102,15 @@ DWORD GetFileAttributesW(const char16_t* path) {
   return attributes;
 }
 
+DWORD GetLinkAttributesW(const char16_t* path) {
+  struct stat st {};
+  if (lstat(NativePath(path).c_str(), &st) != 0) return INVALID_FILE_ATTRIBUTES;
+  if (!S_ISLNK(st.st_mode)) return GetFileAttributesW(path);
+  const DWORD target = GetFileAttributesW(path);
+  return FILE_ATTRIBUTE_REPARSE_POINT |
+         (target != INVALID_FILE_ATTRIBUTES ? target & FILE_ATTRIBUTE_DIRECTORY : 0);
+}
+
 BOOL CreateDirectoryW(const char16_t* path) {
   return Succeeded(mkdir(NativePath(path).c_str(), 0777) == 0);
 }
@@ -242,7 +251,7 @@ CFile::~CFile() = default;
 
 BOOL CFile::Open(const char16_t* path, UINT flags) {
   Close();
-  int oflags = O_CLOEXEC;
+  int oflags = O_CLOEXEC | ((flags & modeNoFollow) ? O_NOFOLLOW : 0);
   if (flags & modeReadWrite) {
     oflags |= O_RDWR;
   } else if (flags & modeWrite) {

@@ -20,6 +20,7 @@ DWORD WindowsError(int errnoValue) {
     case EACCES:
     case EPERM:
     case EISDIR:  // as Windows answers for a directory opened as a file
+    case ELOOP:   // a link opened without following it
       return ERROR_ACCESS_DENIED;
     case ENOMEM:
       return ERROR_NOT_ENOUGH_MEMORY;

@@ -34,6 +34,9 @@ BOOL CanReadFile(const char16_t* path) {
 
 DWORD GetFileAttributesW(const char16_t* path) { return ::GetFileAttributesW(Wide(path)); }
 
+// Windows reports a reparse point's own attributes without following it.
+DWORD GetLinkAttributesW(const char16_t* path) { return ::GetFileAttributesW(Wide(path)); }
+
 DWORD GetLastError() { return ::GetLastError(); }
 
 BOOL CreateDirectoryW(const char16_t* path) { return ::CreateDirectoryW(Wide(path), nullptr); }
@@ -115,9 +118,18 @@ BOOL CFile::Open(const char16_t* path, UINT flags) {
                                 ? ((flags & modeCreate) ? OPEN_ALWAYS : OPEN_EXISTING)
                             : (flags & modeCreate) ? CREATE_ALWAYS
                                                    : OPEN_EXISTING;
+  const ::DWORD attributes =
+      FILE_ATTRIBUTE_NORMAL | ((flags & modeNoFollow) ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
   const HANDLE handle =
-      CreateFileW(Wide(path), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+      CreateFileW(Wide(path), access, share, nullptr, disposition, attributes, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return FALSE;
+  BY_HANDLE_FILE_INFORMATION information;
+  if ((flags & modeNoFollow) && (!GetFileInformationByHandle(handle, &information) ||
+                                 (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
+    CloseHandle(handle);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
   m_impl = std::make_unique<Impl>();
   m_impl->handle = handle;
   return TRUE;
