@@ -2,9 +2,8 @@
 # The download rate limit: the release build's launcher, in an installation whose
 # Sys\Config.ini sets DownloadRate (2048 KiB/s by default), downloads the archives (one by
 # default, 64 MiB each by default; SIZE_MIB may be a fraction) that its version list names,
-# together, from a small server on its update host that sends each body in 16 KiB pieces
-# through a 64 KiB send buffer and notes when each piece was taken: what leaves the server is
-# what the launcher has read, give or take those buffers. Prints the time from the launcher's
+# together, from a small server on its update host that notes every 20 ms how many bytes of
+# the bodies the launcher's side has acknowledged: what the line carried. Prints the time from the launcher's
 # start to the first archive stored, against size / (limit / archives), and the most bytes
 # that any 2 s window carried, against the limit: in all, and after the first second (which
 # fills the sockets' buffers). Once, or ROUNDS times.
@@ -28,7 +27,7 @@ head -c "$(python3 -c "print(int(float('$size_mib') * 1048576))")" /dev/urandom 
 (cd "$work" && zip -0 -q archive.zip payload.bin && rm payload.bin)
 
 python3 - "$work" "$port" "$rate" "$rounds" "$build/tarvo" "$archives" <<'PY'
-import http.server, os, shutil, socket, statistics, subprocess, sys, threading, time
+import http.server, os, shutil, socket, statistics, struct, subprocess, sys, threading, time
 
 work, port, rate, rounds, launcher, archives = sys.argv[1], int(sys.argv[2]), \
     int(sys.argv[3]), int(sys.argv[4]), sys.argv[5], int(sys.argv[6])
@@ -38,8 +37,35 @@ names = [f"/archive{n}.zip" for n in range(archives)]
 page = ("<vlVersionList>" + "".join(
     f"<Version>00001{n + 2:08d}http://127.0.0.1:{port}{name}</Version>"
     for n, name in enumerate(names)) + "</vlVersionList>").encode()
-sent = []  # (seconds, bytes) per piece taken by a send buffer, in the order taken
+# What the line carries: every 20 ms, the bytes of each body that the launcher's side has
+# acknowledged since the last look (TCP_INFO's tcpi_bytes_acked), so the figures do not depend
+# on when the system lets the server's writes into its send buffer.
+PIECE = max(1024, min(16384, rate * 1024 // 16))
+sent = []  # (seconds, bytes) acknowledged in all, in order
 lock = threading.Lock()
+bodies = {}  # socket -> bytes acknowledged at the last look
+
+def bytes_acked(sock):
+    info = sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_INFO, 256)
+    return struct.unpack_from("Q", info, 120)[0]
+
+def sample():
+    while True:
+        time.sleep(0.02)
+        with lock:
+            moved = 0
+            for sock, seen in list(bodies.items()):
+                try:
+                    now = bytes_acked(sock)
+                except OSError:
+                    del bodies[sock]
+                    continue
+                moved += now - seen
+                bodies[sock] = now
+            if moved:
+                sent.append((time.perf_counter(), moved))
+
+threading.Thread(target=sample, daemon=True).start()
 
 class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
@@ -56,15 +82,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if body:
             self.wfile.write(body)
             return
-        with open(archive, "rb") as f:
-            while piece := f.read(16384):
-                self.wfile.write(piece)
-                with lock:
-                    sent.append((time.perf_counter(), len(piece)))
+        self.wfile.flush()
+        with lock:
+            bodies[self.connection] = bytes_acked(self.connection)
+        try:
+            with open(archive, "rb") as f:
+                while piece := f.read(PIECE):
+                    self.wfile.write(piece)
+        finally:
+            with lock:
+                bodies.pop(self.connection, None)
 
 class Server(http.server.ThreadingHTTPServer):
     def server_bind(self):
-        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 65536)
+        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 4 * PIECE)
         super().server_bind()
 
 server = Server(("127.0.0.1", port), Handler)
@@ -74,7 +105,7 @@ def most_in_window(seconds, skip=0.0):
     """The most bytes taken in any window of `seconds`, leaving out the first `skip` seconds."""
     most = total = 0
     start = sent[0][0] + skip
-    first = next(i for i, (t, _) in enumerate(sent) if t >= start)
+    first = next((i for i, (t, _) in enumerate(sent) if t >= start), len(sent))
     for last in range(first, len(sent)):
         total += sent[last][1]
         while sent[last][0] - sent[first][0] >= seconds:

@@ -82,7 +82,8 @@ void TrimKeptBytesToReserve(const std::u16string& folder) {
     if (!file.Open((folder + name).c_str(), CFile::modeRead | CFile::modeNoFollow)) continue;
     kept.emplace_back(file.GetLength(), folder + name.substr(0, name.size() - kKeptSuffix.size()));
   }
-  std::sort(kept.begin(), kept.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::sort(kept.begin(), kept.end(),
+            [](const auto& a, const auto& b) { return a.first > b.first; });
   for (const auto& [size, destination] : kept) {
     if (VolumeKeepsReserve(folder)) return;
     DeleteKeptBytes(destination);

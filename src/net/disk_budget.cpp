@@ -19,7 +19,7 @@ void DiskBudget::Claim::Wrote(std::uint64_t bytes) {
 }
 
 std::unique_ptr<DiskBudget::Claim> DiskBudget::Take(const std::u16string& destination,
-                                                     std::uint64_t bytes) {
+                                                    std::uint64_t bytes) {
   const std::size_t separator = destination.find_last_of(u"\\/");
   const std::u16string folder =
       separator == std::u16string::npos ? u"." : destination.substr(0, separator + 1);

@@ -31,6 +31,12 @@ DownloadPacer::Clock::time_point DownloadPacer::Reserve(std::uint64_t bytes,
   return start;
 }
 
+std::uint32_t DownloadPacer::ReceiveBuffer() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_rate == 0) return 0;
+  return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(m_rate / 8, 1024, 256 * 1024));
+}
+
 void DownloadPacer::Return(std::uint64_t bytes) {
   std::lock_guard<std::mutex> lock(m_mutex);
   if (m_rate == 0 || bytes == 0) return;

@@ -39,6 +39,11 @@ class DownloadPacer {
   // (`now` or earlier: at once).
   Clock::time_point Reserve(std::uint64_t bytes, Clock::time_point now);
 
+  // The most bytes the system should hold for a transfer paced by this: an eighth of a second's
+  // worth (1 KiB to 256 KiB), so that the server sends no faster than the transfers read once
+  // the first bytes have filled the buffers; 0 without a limit (the system's own).
+  std::uint32_t ReceiveBuffer() const;
+
   // Gives back `bytes` of a reservation that the line did not bring: what is paced is what
   // arrives, so that a server sending less than a transfer's share is seen as slow, not held.
   void Return(std::uint64_t bytes);

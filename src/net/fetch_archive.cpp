@@ -65,6 +65,8 @@ bool ReceiveArchive(const DownloadRequest& request, TransferGuard& guard,
   session.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
   session.SetOption(INTERNET_OPTION_CONNECT_BACKOFF, kConnectBackoffMs);
   session.SetOption(INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
+  // A limit holds on the line, not only for the reads.
+  if (request.pacer) session.SetOption(kOptionReceiveBuffer, request.pacer->ReceiveBuffer());
   const std::unique_ptr<CHttpFile> file = session.OpenURL(
       request.url.c_str(), kContext, kOpenFlags, headers.empty() ? nullptr : headers.c_str());
   if (!file) return false;

@@ -2,8 +2,7 @@
 
 namespace tarvo {
 
-TransferActivity::TransferActivity(std::chrono::milliseconds limit,
-                                   std::function<void()> stalled)
+TransferActivity::TransferActivity(std::chrono::milliseconds limit, std::function<void()> stalled)
     : m_limit(limit), m_stalled(std::move(stalled)) {}
 
 TransferActivity::~TransferActivity() {

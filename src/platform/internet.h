@@ -21,6 +21,10 @@ inline constexpr DWORD INTERNET_OPTION_CONNECT_RETRIES = 3;
 inline constexpr DWORD INTERNET_OPTION_CONNECT_BACKOFF = 4;
 inline constexpr DWORD INTERNET_OPTION_SEND_TIMEOUT = 5;
 inline constexpr DWORD INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
+// Not WinINet's: the most bytes the system may hold for a request before they are read (0: the
+// system's own, which grows as it sees fit), so that a transfer read slowly is sent slowly too.
+// POSIX: the socket's receive buffer (SO_RCVBUF). WinINet has no such setting: FALSE there.
+inline constexpr DWORD kOptionReceiveBuffer = 0x10001;
 
 // Flags of OpenURL.
 inline constexpr DWORD INTERNET_FLAG_TRANSFER_ASCII = 0x00000001;

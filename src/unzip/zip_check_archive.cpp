@@ -9,7 +9,6 @@ namespace tarvo {
 
 namespace {
 
-
 // ZIP_OK when item `index` is whole or is one the installer leaves alone.
 ZipResult CheckItem(ZipReader& reader, std::int32_t index, const ZipStreamCheck* followed) {
   ZipItem item{};
@@ -20,8 +19,8 @@ ZipResult CheckItem(ZipReader& reader, std::int32_t index, const ZipStreamCheck*
   if ((data.flags & kZipFlagEncrypted) != 0) return ZIP_OK;
   if (followed != nullptr) {
     const ZipStreamCheck::Followed* seen = followed->Find(data.headerOffset);
-    if (seen != nullptr && seen->dataOffset == data.offset &&
-        seen->size == data.uncompressedSize && seen->crc == data.crc) {
+    if (seen != nullptr && seen->dataOffset == data.offset && seen->size == data.uncompressedSize &&
+        seen->crc == data.crc) {
       return ZIP_OK;
     }
   }

@@ -3,6 +3,7 @@
 // so memory stays bounded by a few pieces whatever the size of the body.
 
 #include <curl/curl.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -24,7 +25,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Body bytes taken from libcurl ahead of the reader; libcurl hands over at most 16 KiB at once.
+// Body bytes taken from libcurl ahead of the reader (or fewer: kOptionReceiveBuffer); libcurl
+// hands over at most 16 KiB at once.
 constexpr std::size_t kPendingLimit = 64 * 1024;
 // Bytes libcurl receives from the socket at once.
 constexpr long kReceiveBufferSize = 64 * 1024;
@@ -115,6 +117,7 @@ struct CHttpFile::Impl {
 
   DWORD context = 1;
   Clock::duration receive_timeout{};
+  DWORD receive_buffer = 0;
   ResponseHeaders response;
   bool body_started = false;
 
@@ -137,6 +140,11 @@ struct CHttpFile::Impl {
   }
 
   std::size_t available() const { return pending.size() - offset; }
+  // With a bounded receive buffer, libcurl holds no more than it either.
+  std::size_t PendingLimit() const {
+    return receive_buffer > 0 ? std::min<std::size_t>(kPendingLimit, receive_buffer)
+                              : kPendingLimit;
+  }
 
   void Detach() {
     if (attached) curl_multi_remove_handle(multi.get(), easy.get());
@@ -206,7 +214,7 @@ struct CHttpFile::Impl {
     const std::size_t bytes = size * count;
     self->activity = true;
     self->body_started = true;
-    if (self->available() > 0 && self->available() + bytes > kPendingLimit) {
+    if (self->available() > 0 && self->available() + bytes > self->PendingLimit()) {
       self->paused = true;
       return CURL_WRITEFUNC_PAUSE;
     }
@@ -231,6 +239,16 @@ struct CHttpFile::Impl {
       return 0;
     }
     return bytes;
+  }
+
+  // Bounds the socket's receive buffer to `receive_buffer` bytes (none: the system's own).
+  static int OnSocket(void* user, curl_socket_t socket, curlsocktype purpose) {
+    const auto* self = static_cast<Impl*>(user);
+    if (purpose == CURLSOCKTYPE_IPCXN && self->receive_buffer > 0) {
+      const int size = static_cast<int>(std::min<DWORD>(self->receive_buffer, 1 << 30));
+      setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    }
+    return CURL_SOCKOPT_OK;
   }
 
   static int OnConnected(void* user, char*, char*, int, int) {
@@ -312,6 +330,7 @@ struct CInternetSession::Impl {
   DWORD context = 1;
   DWORD connect_timeout_ms = kDefaultConnectTimeoutMs;
   DWORD receive_timeout_ms = kDefaultReceiveTimeoutMs;
+  DWORD receive_buffer = 0;
   bool closed = false;
 };
 
@@ -332,6 +351,9 @@ BOOL CInternetSession::SetOption(DWORD option, DWORD value, DWORD) {
     case INTERNET_OPTION_RECEIVE_TIMEOUT:
       m_impl->receive_timeout_ms = value;
       return TRUE;
+    case kOptionReceiveBuffer:
+      m_impl->receive_buffer = value;
+      return TRUE;
     case INTERNET_OPTION_CONNECT_RETRIES:
     case INTERNET_OPTION_CONNECT_BACKOFF:
       // libcurl makes one attempt per address of the host and never waits between them.
@@ -348,6 +370,7 @@ std::unique_ptr<CHttpFile> CInternetSession::OpenURL(const char16_t* url, DWORD 
   impl->cancel = m_impl->cancel;
   impl->context = context;
   impl->receive_timeout = std::chrono::milliseconds(m_impl->receive_timeout_ms);
+  impl->receive_buffer = m_impl->receive_buffer;
   impl->multi.reset(curl_multi_init());
   impl->easy.reset(curl_easy_init());
   if (!impl->multi || !impl->easy) throw CInternetException(context, ERROR_INTERNET_INTERNAL_ERROR);
@@ -368,12 +391,18 @@ std::unique_ptr<CHttpFile> CInternetSession::OpenURL(const char16_t* url, DWORD 
   curl_easy_setopt(easy, CURLOPT_USERAGENT, m_impl->agent.c_str());
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_impl->connect_timeout_ms));
-  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+  curl_easy_setopt(
+      easy, CURLOPT_BUFFERSIZE,
+      m_impl->receive_buffer > 0
+          ? std::clamp<long>(static_cast<long>(m_impl->receive_buffer), 1024, kReceiveBufferSize)
+          : kReceiveBufferSize);
   curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CHttpFile::Impl::OnBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, impl.get());
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CHttpFile::Impl::OnHeader);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, impl.get());
+  curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, &CHttpFile::Impl::OnSocket);
+  curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, impl.get());
   curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CHttpFile::Impl::OnConnected);
   curl_easy_setopt(easy, CURLOPT_PREREQDATA, impl.get());
   std::vector<std::string> lines;

@@ -184,7 +184,7 @@ CInternetSession::CInternetSession(const char16_t* agent, DWORD context)
 CInternetSession::~CInternetSession() = default;
 
 BOOL CInternetSession::SetOption(DWORD option, DWORD value, DWORD flags) {
-  if (m_impl->closed) return FALSE;
+  if (m_impl->closed || option == kOptionReceiveBuffer) return FALSE;
   std::lock_guard<std::mutex> lock(m_impl->handles->mutex);
   if (m_impl->handles->root == nullptr) return FALSE;
   ::DWORD data = value;
