@@ -413,8 +413,8 @@ TEST(DownloadQueue, RunsAFewAtOnceAndEndsOnceOneIsStoredOrAllEnded) {
 }
 
 // An archive stored by an earlier start and still waiting to be installed is not fetched again,
-// nor one whose transfer another running launcher holds.
-TEST(LauncherPlanner, DeclinesAnArchiveThatIsStillPendingOrHeld) {
+// nor one whose transfer another running launcher holds; all of them count as planned.
+TEST(LauncherPlanner, DeclinesAnArchiveThatIsStillPendingOrHeldButKeepsItPlanned) {
   test::TempDir dir;
   const std::u16string directory = test::CoreText(dir.path()) + u"\\";
   StartedDownloads started;
@@ -432,6 +432,9 @@ TEST(LauncherPlanner, DeclinesAnArchiveThatIsStillPendingOrHeld) {
   }
   EXPECT_EQ(started.destinations.size(), 1u);
   EXPECT_TRUE(planner.StartDownload(u"http://h/5", held)) << "once nobody holds it";
+  planner.ListPlanned();
+  EXPECT_EQ(ReadPlannedEntries(directory + u"UpdateZip\\"),
+            (PlannedEntries{{1, 3}, {1, 4}, {1, 5}}));
 }
 
 }  // namespace
