@@ -30,6 +30,8 @@ struct DownloadRequest {
   std::optional<PublicKey> publicKey = std::nullopt;
   // Shared by the downloads of one launcher to keep them together under a rate; none: no limit.
   std::shared_ptr<DownloadPacer> pacer = nullptr;
+  // The user agent the request names itself by; empty: the application's name.
+  std::u16string agent = {};
 };
 
 // Starts a worker that fetches `url` into `destination` and returns at once; the worker posts

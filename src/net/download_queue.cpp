@@ -7,11 +7,12 @@
 namespace tarvo {
 
 DownloadQueue::DownloadQueue(const std::optional<PublicKey>& publicKey,
-                             std::shared_ptr<DownloadPacer> pacer)
+                             std::shared_ptr<DownloadPacer> pacer, std::u16string agent)
     : DownloadQueue(
-          [publicKey, pacer](const std::u16string& url, const std::u16string& destination) {
-            StartDownload(DownloadRequest{url, destination, kDownloadLimits, publicKey, pacer},
-                          &CreateThread);
+          [publicKey, pacer, agent](const std::u16string& url, const std::u16string& destination) {
+            StartDownload(
+                DownloadRequest{url, destination, kDownloadLimits, publicKey, pacer, agent},
+                &CreateThread);
           },
           kMaxTransfers) {}
 

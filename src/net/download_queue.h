@@ -25,9 +25,10 @@ class DownloadQueue {
   using Start = std::function<void(const std::u16string& url, const std::u16string& destination)>;
 
   // Downloads start with StartDownload, within kDownloadLimits and together paced by `pacer`
-  // (none: no limit); with `publicKey`, an archive is stored only when it is signed with it.
+  // (none: no limit), naming themselves by `agent` (empty: the application's name); with
+  // `publicKey`, an archive is stored only when it is signed with it.
   DownloadQueue(const std::optional<PublicKey>& publicKey,
-                std::shared_ptr<DownloadPacer> pacer = nullptr);
+                std::shared_ptr<DownloadPacer> pacer = nullptr, std::u16string agent = {});
   // `start` starts one download whose end is reported back later.
   DownloadQueue(Start start, std::size_t maxTransfers);
 

@@ -20,6 +20,8 @@
 #include "update/launcher_planner.h"
 #include "update/plan_downloads.h"
 #include "update/run_update_check.h"
+#include "update/user_agent.h"
+#include "tarvo_version.h"
 
 namespace tarvo {
 namespace {
@@ -410,6 +412,15 @@ TEST(DownloadQueue, RunsAFewAtOnceAndEndsOnceOneIsStoredOrAllEnded) {
   EXPECT_FALSE(dead.Ended(false));
   EXPECT_FALSE(dead.Ended(false));
   EXPECT_TRUE(dead.Ended(false)) << "every one ended without storing";
+}
+
+TEST(LauncherUserAgent, NamesTheLaunchersVersionAndTheRecordedVersions) {
+  test::TempDir dir;
+  const std::u16string config = test::CoreText(dir.path() / "Config.ini");
+  const std::u16string tarvo = u"Tarvo/" + Utf8ToUtf16(TARVO_VERSION_TEXT);
+  EXPECT_EQ(LauncherUserAgent(config), tarvo);
+  test::WriteFile(dir.path() / "Config.ini", "[VERSION]\r\nFirstVersion=1\r\nSecondVersion=3\r\n");
+  EXPECT_EQ(LauncherUserAgent(config), tarvo + u" (1/3)");
 }
 
 // An archive stored by an earlier start and still waiting to be installed is not fetched again,
