@@ -59,9 +59,9 @@ std::optional<PlannedEntries> ReadPlannedEntries(const std::u16string& folder) {
 
 bool WritePlannedEntries(const std::u16string& folder, PlannedEntries entries) {
   const std::u16string path = folder + kPlannedEntriesName;
-  if (entries.size() > kMaxPlannedEntries) {
-    DeleteFileW(path.c_str());
-    return false;
+  // Nothing planned leaves nothing to wait for: no record at all says the same.
+  if (entries.empty() || entries.size() > kMaxPlannedEntries) {
+    return DeleteFileW(path.c_str()) || !PathFileExistsW(path.c_str()) ? entries.empty() : false;
   }
   std::sort(entries.begin(), entries.end());
   entries.erase(std::unique(entries.begin(), entries.end()), entries.end());

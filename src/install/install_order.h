@@ -29,8 +29,9 @@ std::optional<PlannedEntries> ReadPlannedEntries(const std::u16string& folder);
 
 // Replaces the record in `folder` with `entries` (in any order; duplicates count once) as a
 // whole: it is written beside its place and then moved there, so a reader finds the old record
-// or the new one. More than kMaxPlannedEntries removes the record. False when it could not be
-// written; the old record may then be gone too, which only lets archives install as before.
+// or the new one. No entries, or more than kMaxPlannedEntries, remove the record. False when it
+// could not be written (or more were given); the old record may then be gone too, which only
+// lets archives install as before.
 bool WritePlannedEntries(const std::u16string& folder, PlannedEntries entries);
 
 // True when the archive of `archive`'s versions has to wait: an entry of `planned` follows the

@@ -23,10 +23,13 @@ using std::chrono::seconds;
 
 using LauncherFaults = test::LauncherUpdateHost;
 
+// What a folder holds, but the record of the entries the last list planned.
 std::vector<std::string> PendingFiles(const fs::path& folder) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
+    if (entry.path().filename() != "planned-updates.txt") {
+      names.push_back(entry.path().filename().string());
+    }
   }
   std::sort(names.begin(), names.end());
   return names;
