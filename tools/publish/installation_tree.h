@@ -32,7 +32,7 @@ struct InstallationTree {
   std::vector<std::string> skipped;
   // Pairs of names that differ only in letter case, which cannot both exist on Windows.
   std::vector<std::string> collisions;
-  bool hasPendingFolder = false;
+  bool pendingFiles = false;  // the pending-archive folder holds anything
 };
 
 // Lists everything under `root`, leaving out the top-level pending-archive folder. A link to a

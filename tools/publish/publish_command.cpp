@@ -8,6 +8,8 @@
 #include "install/removal_list.h"
 #include "publish/archive_url.h"
 #include "publish/file_bytes.h"
+#include "publish/guard_rails/guard_rails.h"
+#include "publish/guard_rails/served_files.h"
 #include "publish/installation_tree.h"
 #include "publish/item_names.h"
 #include "publish/recorded_version.h"
@@ -88,14 +90,22 @@ VersionList UsableVersionList(const std::string& page, const fs::path& pagePath)
   return list;
 }
 
-// Refuses versions that players with the previous tree would never download.
-void CheckRecordedVersion(const InstallationTree& previous, const PublishOptions& options,
-                          std::ostream& err) {
+// The file of that name in a tree, when there is one.
+std::optional<fs::path> TreeFile(const InstallationTree& tree, std::string_view name) {
+  const auto node = tree.nodes.find(FoldName(name));
+  if (node == tree.nodes.end() || node->second.kind != NodeKind::kFile) return std::nullopt;
+  return node->second.path;
+}
+
+// Refuses versions that players with the previous tree would never download. Returns the
+// versions the previous tree records, when it has a configuration.
+std::optional<VersionKey> CheckRecordedVersion(const InstallationTree& previous,
+                                               const PublishOptions& options, std::ostream& err) {
   const auto config = previous.nodes.find(FoldName(kConfigName));
   if (config == previous.nodes.end() || config->second.kind != NodeKind::kFile) {
     err << "tarvo-publish: note: the previous tree has no " << kConfigName
         << ", so the versions were not checked against it\n";
-    return;
+    return std::nullopt;
   }
   const VersionKey recorded = ReadRecordedVersion(config->second.path);
   if (recorded.first != options.first) {
@@ -112,6 +122,7 @@ void CheckRecordedVersion(const InstallationTree& previous, const PublishOptions
                   "updates with a greater one than that, not " +
                   std::to_string(options.second));
   }
+  return recorded;
 }
 
 void Warn(std::ostream& err, const std::string& text) {
@@ -155,8 +166,9 @@ Removals PlanRemovals(const TreeChanges& changes) {
 void WarnAboutChanges(const InstallationTree& next, const TreeChanges& changes,
                       const Removals& removals, const PublishOptions& options, std::ostream& err) {
   for (const std::string& skipped : next.skipped) Warn(err, "left out " + skipped);
-  if (next.hasPendingFolder) {
-    Warn(err, "left out " + std::string(kPendingFolder) + ", the folder of pending downloads");
+  if (next.pendingFiles) {
+    Warn(err, "left out what " + std::string(kPendingFolder) +
+                  " holds: pending downloads are never part of an update");
   }
   if (!removals.kept.empty()) {
     Warn(err, std::to_string(removals.kept.size()) +
@@ -174,7 +186,7 @@ void WarnAboutChanges(const InstallationTree& next, const TreeChanges& changes,
     } else if (key == FoldName(kLauncherName)) {
       Warn(err, item.name +
                     " is in the update: players' launchers replace themselves with it and run "
-                    "it from their next start; it must be built for the same update host");
+                    "it from their next start");
     }
   }
   if (changes.items.empty() && removals.empty()) {
@@ -260,7 +272,7 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
 
   const InstallationTree previous = ScanInstallationTree(options.previous);
   const InstallationTree next = ScanInstallationTree(options.next);
-  CheckRecordedVersion(previous, options, err);
+  const std::optional<VersionKey> base = CheckRecordedVersion(previous, options, err);
   const TreeChanges changes = CompareTrees(previous, next, err);
   if (!changes.problems.empty()) {
     std::string message = "this update cannot be published:";
@@ -269,6 +281,27 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
   }
   const Removals removals = PlanRemovals(changes);
   WarnAboutChanges(next, changes, removals, options, err);
+  GuardRailInput rails;
+  rails.update = {options.first, options.second};
+  rails.base = base;
+  rails.list = &site.list;
+  rails.listedArchive = [&options](const VersionEntry& entry) {
+    return ListedArchivePath(entry.Url(), options.site, options.archives);
+  };
+  if (signKey) rails.signingKey = PublicKeyOf(*signKey);
+  rails.previousLauncher = TreeFile(previous, kLauncherName);
+  const auto launcher =
+      std::find_if(changes.items.begin(), changes.items.end(),
+                   [](const auto& item) { return FoldName(item.name) == FoldName(kLauncherName); });
+  if (launcher != changes.items.end()) rails.newLauncher = launcher->path;
+  rails.bases = ReadArchiveBases(options.site);
+  const GuardRailFindings findings = CheckGuardRails(rails);
+  for (const std::string& warning : findings.warnings) Warn(err, warning);
+  if (!findings.refusals.empty()) {
+    std::string message = "this update is not published:";
+    for (const std::string& refusal : findings.refusals) message += "\n  " + refusal;
+    throw Refusal(message);
+  }
 
   const std::string newPage =
       site.replacing
@@ -309,7 +342,7 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
                      list.size(), std::chrono::duration_cast<std::chrono::seconds>(now).count()});
   }
   WriteUpdateArchive(stagedArchive.path(), items, err);
-  if (signKey) SignArchiveFile(stagedArchive.path(), digits, *signKey);
+  if (signKey) SignArchiveFile(stagedArchive.path(), digits, *signKey, err);
   // Written where the page really is, so that a link to it stays a link.
   const fs::path pageTarget = site.pageExists ? fs::canonical(pagePath) : pagePath;
   StagedFile stagedPage(pageTarget);
@@ -325,6 +358,18 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
     std::error_code ignored;
     if (!site.archiveExists) fs::remove(archivePath, ignored);
     throw;
+  }
+  if (base) {
+    ArchiveBases bases = std::move(rails.bases);
+    bases[{options.first, options.second}] = *base;
+    try {
+      WriteArchiveBases(options.site, bases);
+    } catch (const std::exception& failure) {
+      Warn(err, std::string(failure.what()) + ": the next update is not held against this one");
+    }
+  }
+  for (const std::string& problem : UnservableByOthers({archivePath, pagePath})) {
+    Warn(err, problem);
   }
   out << "wrote " << archivePath.string() << " (" << archiveBytes << " bytes"
       << (signKey ? ", signed" : "") << ") with " << summary << "\n";
