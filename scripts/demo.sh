@@ -58,6 +58,8 @@ quietly() {
 # Clean-up: the temporary folder, the nginx this script started, what it published into --site
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarvo-demo.XXXXXX")
+# The site lives in here, and a web server's workers may run as another user.
+chmod 755 "$work"
 log=$work/demo.log
 server_state=""
 published=""
