@@ -61,7 +61,8 @@ bool WritePlannedEntries(const std::u16string& folder, PlannedEntries entries) {
   const std::u16string path = folder + kPlannedEntriesName;
   // Nothing planned leaves nothing to wait for: no record at all says the same.
   if (entries.empty() || entries.size() > kMaxPlannedEntries) {
-    return DeleteFileW(path.c_str()) || !PathFileExistsW(path.c_str()) ? entries.empty() : false;
+    DeleteFileW(path.c_str());
+    return entries.empty() && !PathFileExistsW(path.c_str());
   }
   std::sort(entries.begin(), entries.end());
   entries.erase(std::unique(entries.begin(), entries.end()), entries.end());

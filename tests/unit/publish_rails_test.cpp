@@ -79,16 +79,16 @@ RunResult PublishThird(const fs::path& dir, const Setup& setup) {
     std::string archive = test::BuildZip({{"data.pak", versions}});
     if (setup.earlierSigned) archive = test::Signed(archive, versions);
     Put(site / "updates" / (std::string(versions) + ".zip"), archive);
-    page += "<Version>" + std::string(versions) + "http://updates.example.com/updates/" +
-            versions + ".zip</Version>\n";
+    page += "<Version>" + std::string(versions) + "http://updates.example.com/updates/" + versions +
+            ".zip</Version>\n";
   }
   Put(site / "zip.html", page + "</vlVersionList>\n");
   if (!setup.bases.empty()) Put(site / "tarvo-bases.txt", "TARVO-BASES-1\n" + setup.bases);
   if (setup.privateArchives) fs::permissions(site / "updates", fs::perms::owner_all);
   std::vector<std::string> arguments = {
-      "--site", site.string(), "--url",           "http://updates.example.com/updates",
-      "--first", "1",          "--second",        "3",
-      previous.string(),       next.string()};
+      "--site",          site.string(), "--url",    "http://updates.example.com/updates",
+      "--first",         "1",           "--second", "3",
+      previous.string(), next.string()};
   if (setup.signWith) {
     Put(dir / "secret.key", Base64(*setup.signWith) + "\n");
     arguments.insert(arguments.begin(), {"--sign-key", (dir / "secret.key").string()});
@@ -155,9 +155,9 @@ TEST(PublishGuardRails, WarnOrRefuseWhatPlayersWouldPayFor) {
     const fs::path site = dir.path() / "site";
     EXPECT_EQ(fs::exists(site / "updates" / "0000100000003.zip"), c.status == 0);
     if (c.status == 0) {
-      const std::string line =
-          "0000100000003 00001000000" + std::string(c.setup.base < 10 ? "0" : "") +
-          std::to_string(c.setup.base) + "\n";
+      const std::string line = "0000100000003 00001000000" +
+                               std::string(c.setup.base < 10 ? "0" : "") +
+                               std::to_string(c.setup.base) + "\n";
       EXPECT_NE(ReadFile(site / "tarvo-bases.txt").find(line), std::string::npos);
     }
   }
@@ -218,7 +218,8 @@ TEST(PublishSiteCheck, SignaturesAreCheckedFromAVersionOn) {
     std::string archive = test::BuildZip({{"data.pak", versions}});
     if (std::string(versions) == "0000100000003") archive = test::Signed(archive, versions);
     Put(site / "updates" / (std::string(versions) + ".zip"), archive);
-    page += "<Version>" + std::string(versions) + "http://h/updates/" + versions + ".zip</Version>\n";
+    page +=
+        "<Version>" + std::string(versions) + "http://h/updates/" + versions + ".zip</Version>\n";
   }
   Put(site / "zip.html", page + "</vlVersionList>\n");
   const std::string key = Base64(test::TestPublicKey());
@@ -268,13 +269,17 @@ TEST(PublishServerCheck, ReportsWhatTheServerServesAsLaunchersMeetIt) {
   const auto says = [&run](const std::string& text) {
     return run.out.find(text) != std::string::npos;
   };
-  EXPECT_TRUE(says("line 3, entry 0000100000002: " + base + "/updates/0000100000002.zip answers 403"))
+  EXPECT_TRUE(
+      says("line 3, entry 0000100000002: " + base + "/updates/0000100000002.zip answers 403"))
       << run.out;
-  EXPECT_TRUE(says("warning: line 4, entry 0000100000003: " + base +
-                   "/updates/0000100000003.zip comes with neither a strong ETag nor Last-Modified"));
+  EXPECT_TRUE(
+      says("warning: line 4, entry 0000100000003: " + base +
+           "/updates/0000100000003.zip comes with neither a strong ETag nor Last-Modified"));
   EXPECT_TRUE(says("line 5, entry 0000100000004: " + base + "/updates/0000100000004.zip answers"));
-  const std::string last = std::to_string(fs::file_size(root / "updates" / "0000100000004.zip") - 1);
-  EXPECT_TRUE(says("not \"bytes " + last + "-" + last + "/" + std::to_string(std::stoull(last) + 1)));
+  const std::string last =
+      std::to_string(fs::file_size(root / "updates" / "0000100000004.zip") - 1);
+  EXPECT_TRUE(
+      says("not \"bytes " + last + "-" + last + "/" + std::to_string(std::stoull(last) + 1)));
   EXPECT_TRUE(says(base + "/zip.html: 2 problem(s)"));
   EXPECT_FALSE(says("entry 0000100000001: " + base + "/updates/0000100000001.zip answers"));
   EXPECT_FALSE(says("entry 0000100000005")) << "the same archive is checked once";

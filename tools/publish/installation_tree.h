@@ -12,6 +12,9 @@ namespace tarvo::publish {
 // Pending archives live in this top-level folder of an installation; they are never part of
 // an update.
 inline constexpr std::string_view kPendingFolder = "UpdateZip";
+// The launcher's own executable, at the top of an installation: an update that carries it
+// changes every player's launcher.
+inline constexpr std::string_view kLauncherName = "Tarvo.exe";
 
 enum class NodeKind { kFile, kDirectory };
 

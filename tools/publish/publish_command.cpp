@@ -9,7 +9,6 @@
 #include "publish/archive_url.h"
 #include "publish/file_bytes.h"
 #include "publish/guard_rails/guard_rails.h"
-#include "publish/guard_rails/served_files.h"
 #include "publish/installation_tree.h"
 #include "publish/item_names.h"
 #include "publish/recorded_version.h"
@@ -27,8 +26,6 @@ namespace {
 
 // Removed files and folders listed one by one before the rest is only counted.
 constexpr std::size_t kListedDeletions = 20;
-// The launcher's own executable: an update that carries it changes every player's launcher.
-constexpr std::string_view kLauncherName = "Tarvo.exe";
 
 // Input that is not published; the text says why.
 class Refusal : public std::runtime_error {
@@ -90,13 +87,6 @@ VersionList UsableVersionList(const std::string& page, const fs::path& pagePath)
   return list;
 }
 
-// The file of that name in a tree, when there is one.
-std::optional<fs::path> TreeFile(const InstallationTree& tree, std::string_view name) {
-  const auto node = tree.nodes.find(FoldName(name));
-  if (node == tree.nodes.end() || node->second.kind != NodeKind::kFile) return std::nullopt;
-  return node->second.path;
-}
-
 // Refuses versions that players with the previous tree would never download. Returns the
 // versions the previous tree records, when it has a configuration.
 std::optional<VersionKey> CheckRecordedVersion(const InstallationTree& previous,
@@ -123,6 +113,14 @@ std::optional<VersionKey> CheckRecordedVersion(const InstallationTree& previous,
                   std::to_string(options.second));
   }
   return recorded;
+}
+
+// Refuses the update for every one of `reasons`, if there are any.
+void RefuseIfAny(const std::vector<std::string>& reasons) {
+  if (reasons.empty()) return;
+  std::string message = "this update cannot be published:";
+  for (const std::string& reason : reasons) message += "\n  " + reason;
+  throw Refusal(message);
 }
 
 void Warn(std::ostream& err, const std::string& text) {
@@ -274,34 +272,13 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
   const InstallationTree next = ScanInstallationTree(options.next);
   const std::optional<VersionKey> base = CheckRecordedVersion(previous, options, err);
   const TreeChanges changes = CompareTrees(previous, next, err);
-  if (!changes.problems.empty()) {
-    std::string message = "this update cannot be published:";
-    for (const std::string& problem : changes.problems) message += "\n  " + problem;
-    throw Refusal(message);
-  }
+  RefuseIfAny(changes.problems);
   const Removals removals = PlanRemovals(changes);
   WarnAboutChanges(next, changes, removals, options, err);
-  GuardRailInput rails;
-  rails.update = {options.first, options.second};
-  rails.base = base;
-  rails.list = &site.list;
-  rails.listedArchive = [&options](const VersionEntry& entry) {
-    return ListedArchivePath(entry.Url(), options.site, options.archives);
-  };
-  if (signKey) rails.signingKey = PublicKeyOf(*signKey);
-  rails.previousLauncher = TreeFile(previous, kLauncherName);
-  const auto launcher =
-      std::find_if(changes.items.begin(), changes.items.end(),
-                   [](const auto& item) { return FoldName(item.name) == FoldName(kLauncherName); });
-  if (launcher != changes.items.end()) rails.newLauncher = launcher->path;
-  rails.bases = ReadArchiveBases(options.site);
-  const GuardRailFindings findings = CheckGuardRails(rails);
+  const GuardRailFindings findings =
+      CheckPublishGuardRails(options, previous, changes, site.list, base, signKey);
   for (const std::string& warning : findings.warnings) Warn(err, warning);
-  if (!findings.refusals.empty()) {
-    std::string message = "this update is not published:";
-    for (const std::string& refusal : findings.refusals) message += "\n  " + refusal;
-    throw Refusal(message);
-  }
+  RefuseIfAny(findings.refusals);
 
   const std::string newPage =
       site.replacing
@@ -359,17 +336,8 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
     if (!site.archiveExists) fs::remove(archivePath, ignored);
     throw;
   }
-  if (base) {
-    ArchiveBases bases = std::move(rails.bases);
-    bases[{options.first, options.second}] = *base;
-    try {
-      WriteArchiveBases(options.site, bases);
-    } catch (const std::exception& failure) {
-      Warn(err, std::string(failure.what()) + ": the next update is not held against this one");
-    }
-  }
-  for (const std::string& problem : UnservableByOthers({archivePath, pagePath})) {
-    Warn(err, problem);
+  for (const std::string& warning : NotePublished(options, base, {archivePath, pagePath})) {
+    Warn(err, warning);
   }
   out << "wrote " << archivePath.string() << " (" << archiveBytes << " bytes"
       << (signKey ? ", signed" : "") << ") with " << summary << "\n";

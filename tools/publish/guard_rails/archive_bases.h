@@ -35,7 +35,8 @@ enum class ArchiveKind {
 };
 
 // The kind of the archive of `versions` made against `base`, given the versions listed.
-ArchiveKind KindOfArchive(VersionKey versions, VersionKey base, const std::vector<VersionKey>& listed);
+ArchiveKind KindOfArchive(VersionKey versions, VersionKey base,
+                          const std::vector<VersionKey>& listed);
 
 // Why an archive of `versions` made against `base` breaks with the way the listed archives
 // before it were made (a step after cumulative ones, or the other way round), with the fix;

@@ -1,6 +1,9 @@
 #include "publish/guard_rails/guard_rails.h"
 
+#include "publish/guard_rails/served_files.h"
 #include "publish/inspect/launcher_build.h"
+#include "publish/item_names.h"
+#include "publish/site_check.h"
 #include "publish/signing.h"
 
 namespace tarvo::publish {
@@ -9,7 +12,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string KeyText(const PublicKey& key) { return EncodeBase64(key.bytes.data(), key.bytes.size()); }
+std::string KeyText(const PublicKey& key) {
+  return EncodeBase64(key.bytes.data(), key.bytes.size());
+}
 
 // A host on the machine itself, as development builds use: "127.0.0.1:8619", "localhost".
 bool IsLocalHost(std::string host) {
@@ -81,8 +86,8 @@ void CheckLauncherChange(const std::optional<LauncherBuild>& previous, const Lau
   const std::string fix = " (cmake --preset win32 -DTARVO_UPDATE_HOST=" + previous->updateHost;
   if (next.updateHost != previous->updateHost) {
     const std::string text = "the update's Tarvo.exe is built for the update host " +
-                              next.updateHost + ", the previous tree's for " +
-                              previous->updateHost + ": players' launchers ask ";
+                             next.updateHost + ", the previous tree's for " + previous->updateHost +
+                             ": players' launchers ask ";
     if (IsLocalHost(next.updateHost) && !IsLocalHost(previous->updateHost)) {
       findings.refusals.push_back(text + "a host on their own machine from their next start and " +
                                   "never find an update again; build it for " +
@@ -90,7 +95,8 @@ void CheckLauncherChange(const std::optional<LauncherBuild>& previous, const Lau
     } else {
       findings.warnings.push_back(text + next.updateHost +
                                   " from their next start: keep it serving the version list, "
-                                  "or build Tarvo.exe for " + previous->updateHost + fix + ")");
+                                  "or build Tarvo.exe for " +
+                                  previous->updateHost + fix + ")");
     }
   }
   if (!next.facts || !previous->facts || next.publicKey == previous->publicKey) return;
@@ -99,7 +105,8 @@ void CheckLauncherChange(const std::optional<LauncherBuild>& previous, const Lau
         "the update's Tarvo.exe is built without a public key and the previous tree's with " +
         previous->publicKey +
         ": players' launchers take unsigned updates from their next start; if that is not "
-        "meant, build it with -DTARVO_PUBLIC_KEY=" + previous->publicKey);
+        "meant, build it with -DTARVO_PUBLIC_KEY=" +
+        previous->publicKey);
   } else {
     findings.warnings.push_back(
         "the update's Tarvo.exe is built with the public key " + next.publicKey +
@@ -128,6 +135,47 @@ GuardRailFindings CheckGuardRails(const GuardRailInput& input) {
     }
   }
   return findings;
+}
+
+GuardRailFindings CheckPublishGuardRails(const PublishOptions& options,
+                                         const InstallationTree& previous,
+                                         const TreeChanges& changes, const VersionList& list,
+                                         const std::optional<VersionKey>& base,
+                                         const std::optional<SecretKey>& signKey) {
+  GuardRailInput input;
+  input.update = {options.first, options.second};
+  input.base = base;
+  input.list = &list;
+  input.listedArchive = [&options](const VersionEntry& entry) {
+    return ListedArchivePath(entry.Url(), options.site, options.archives);
+  };
+  if (signKey) input.signingKey = PublicKeyOf(*signKey);
+  const std::string launcher = FoldName(kLauncherName);
+  if (const auto node = previous.nodes.find(launcher);
+      node != previous.nodes.end() && node->second.kind == NodeKind::kFile) {
+    input.previousLauncher = node->second.path;
+  }
+  for (const TreeNode& item : changes.items) {
+    if (FoldName(item.name) == launcher) input.newLauncher = item.path;
+  }
+  input.bases = ReadArchiveBases(options.site);
+  return CheckGuardRails(input);
+}
+
+std::vector<std::string> NotePublished(const PublishOptions& options,
+                                       const std::optional<VersionKey>& base,
+                                       const std::vector<fs::path>& written) {
+  std::vector<std::string> warnings = UnservableByOthers(written);
+  if (!base) return warnings;
+  try {
+    ArchiveBases bases = ReadArchiveBases(options.site);
+    bases[{options.first, options.second}] = *base;
+    WriteArchiveBases(options.site, bases);
+  } catch (const std::exception& failure) {
+    warnings.push_back(std::string(failure.what()) +
+                       ": the next update is not held against the way this one was made");
+  }
+  return warnings;
 }
 
 }  // namespace tarvo::publish

@@ -14,15 +14,17 @@
 #include <string>
 #include <vector>
 
+#include "publish/command_line.h"
 #include "publish/guard_rails/archive_bases.h"
+#include "publish/tree_changes.h"
 #include "publish/version_page.h"
-#include "unzip/archive_signature.h"
+#include "unzip/archive_signing.h"
 
 namespace tarvo::publish {
 
 struct GuardRailInput {
-  VersionKey update;                // the versions published
-  std::optional<VersionKey> base;   // what the previous tree records, when it has Sys/Config.ini
+  VersionKey update;                  // the versions published
+  std::optional<VersionKey> base;     // what the previous tree records, when it has Sys/Config.ini
   const VersionList* list = nullptr;  // the site's version list before the update
   // The file of a listed entry's archive on the site, when it leads to one.
   std::function<std::optional<std::filesystem::path>(const VersionEntry&)> listedArchive;
@@ -39,5 +41,21 @@ struct GuardRailFindings {
 
 // Never throws but for lack of memory: what cannot be read is a warning.
 GuardRailFindings CheckGuardRails(const GuardRailInput& input);
+
+// The guard rails of publishing `options`: `changes` from the `previous` tree, which records
+// `base` (when it has a configuration), onto a site whose version list is `list`, signed with
+// `signKey` when given.
+GuardRailFindings CheckPublishGuardRails(const PublishOptions& options,
+                                         const InstallationTree& previous,
+                                         const TreeChanges& changes, const VersionList& list,
+                                         const std::optional<VersionKey>& base,
+                                         const std::optional<SecretKey>& signKey);
+
+// Once the update is published: notes its base in the site's record (archive_bases.h) and
+// returns the warnings for the next step: files of `written` that a web server running as
+// another user could not serve, or a record that could not be written.
+std::vector<std::string> NotePublished(const PublishOptions& options,
+                                       const std::optional<VersionKey>& base,
+                                       const std::vector<std::filesystem::path>& written);
 
 }  // namespace tarvo::publish

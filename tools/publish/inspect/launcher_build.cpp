@@ -34,10 +34,10 @@ std::optional<LauncherBuild> ParseFacts(std::string_view text) {
   }
   const std::string& rate = facts["download-rate"];
   LauncherBuild build{true, facts["version"], facts["update-host"], facts["public-key"], 0};
-  const auto [end, error] = std::from_chars(rate.data(), rate.data() + rate.size(),
-                                            build.downloadRate);
-  if (build.version.empty() || build.updateHost.empty() || rate.empty() ||
-      error != std::errc() || end != rate.data() + rate.size()) {
+  const auto [end, error] =
+      std::from_chars(rate.data(), rate.data() + rate.size(), build.downloadRate);
+  if (build.version.empty() || build.updateHost.empty() || rate.empty() || error != std::errc() ||
+      end != rate.data() + rate.size()) {
     return std::nullopt;
   }
   return build;
@@ -71,8 +71,7 @@ std::optional<std::string> VersionListHost(std::string_view bytes) {
        at = bytes.find(scheme, at + 2)) {
     const auto url = WideAsciiText(bytes, at, 1024);
     if (url && url->size() > kListScheme.size() + kListPage.size() && url->ends_with(kListPage)) {
-      return url->substr(kListScheme.size(),
-                         url->size() - kListScheme.size() - kListPage.size());
+      return url->substr(kListScheme.size(), url->size() - kListScheme.size() - kListPage.size());
     }
   }
   return std::nullopt;
@@ -115,8 +114,8 @@ int RunInspect(const std::vector<fs::path>& files, std::ostream& out, std::ostre
     }
     out << file.string() << "\n";
     if (build->facts) out << "  version: " << build->version << "\n";
-    out << "  update host: " << build->updateHost << " (version list http://"
-        << build->updateHost << "/zip.html)\n";
+    out << "  update host: " << build->updateHost << " (version list http://" << build->updateHost
+        << "/zip.html)\n";
     if (!build->facts) {
       out << "  built before launchers named their build: its version, public key and download "
              "rate cannot be told\n";

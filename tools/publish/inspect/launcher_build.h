@@ -17,7 +17,7 @@ struct LauncherBuild {
   bool facts = false;
   std::string version;
   std::string updateHost;
-  std::string publicKey;  // base64; empty: updates are not signed
+  std::string publicKey;           // base64; empty: updates are not signed
   std::uint32_t downloadRate = 0;  // KiB/s; 0: no limit
 };
 

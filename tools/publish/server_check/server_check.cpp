@@ -34,8 +34,9 @@ bool Compressed(const HttpResponse& response) {
 std::string Answers(long status) {
   std::string text = "answers " + std::to_string(status);
   if (status == 403) {
-    text += " (the web server may not read the file or enter a folder on its way: its workers "
-            "run as another user, such as www-data or nobody)";
+    text +=
+        " (the web server may not read the file or enter a folder on its way: its workers "
+        "run as another user, such as www-data or nobody)";
   } else if (status == 404) {
     text += " (not found)";
   } else if (status >= 300 && status < 400) {
@@ -73,19 +74,18 @@ bool CheckRanges(const std::string& url, const std::string& label, std::uint64_t
   if (!ranged) return false;
   if (ranged->status == 200) {
     warnings.push_back(label + url +
-                             " does not serve ranges: a download cut short starts over from "
-                             "byte 0 at the next start");
+                       " does not serve ranges: a download cut short starts over from "
+                       "byte 0 at the next start");
     return false;
   }
-  const std::string expected =
-      "bytes " + std::to_string(length - 1) + "-" + std::to_string(length - 1) + "/" +
-      std::to_string(length);
+  const std::string expected = "bytes " + std::to_string(length - 1) + "-" +
+                               std::to_string(length - 1) + "/" + std::to_string(length);
   if (ranged->status != 206 || ranged->Header("content-range") != expected ||
       ContentLength(*ranged) != 1u) {
     problems.push_back(label + url + " answers \"" + range + "\" with " +
-                             std::to_string(ranged->status) + " and Content-Range \"" +
-                             ranged->Header("content-range") + "\", not \"" + expected +
-                             "\": launchers drop what they kept and start over");
+                       std::to_string(ranged->status) + " and Content-Range \"" +
+                       ranged->Header("content-range") + "\", not \"" + expected +
+                       "\": launchers drop what they kept and start over");
     return false;
   }
   const auto stale =
@@ -108,33 +108,33 @@ void CheckArchive(const std::string& url, const std::string& entryLabel,
   if (!whole) return;
   if (whole->status != 200) {
     problems.push_back(label + url + " " + Answers(whole->status) +
-                             ", so players never receive it");
+                       ", so players never receive it");
     return;
   }
   const std::optional<std::uint64_t> length = ContentLength(*whole);
   if (!length || *length == 0) {
     problems.push_back(label + url +
-                             " comes without a Content-Length, so launchers store nothing of it");
+                       " comes without a Content-Length, so launchers store nothing of it");
   }
   if (Compressed(*whole)) {
-    problems.push_back(label + url + " comes compressed (Content-Encoding: " +
-                             whole->Header("content-encoding") +
-                             "), and launchers store only an archive's own bytes");
-  } else if (const auto asked = Fetch(url, {"Accept-Encoding: gzip, deflate, br"}, 0, label,
-                                      problems);
+    problems.push_back(label + url +
+                       " comes compressed (Content-Encoding: " + whole->Header("content-encoding") +
+                       "), and launchers store only an archive's own bytes");
+  } else if (const auto asked =
+                 Fetch(url, {"Accept-Encoding: gzip, deflate, br"}, 0, label, problems);
              asked && Compressed(*asked)) {
     problems.push_back(label + url + " comes compressed to clients that ask for it " +
-                             "(Content-Encoding: " + asked->Header("content-encoding") +
-                             "): a CDN or proxy in front may pass that on; turn compression "
-                             "off for archives");
+                       "(Content-Encoding: " + asked->Header("content-encoding") +
+                       "): a CDN or proxy in front may pass that on; turn compression "
+                       "off for archives");
   }
   const std::string etag = whole->Header("etag");
   const bool strong = !etag.empty() && !etag.starts_with("W/");
   const std::string validator = strong ? etag : whole->Header("last-modified");
   if (validator.empty()) {
     warnings.push_back(label + url +
-                             " comes with neither a strong ETag nor Last-Modified: a download "
-                             "cut short starts over from byte 0 at the next start");
+                       " comes with neither a strong ETag nor Last-Modified: a download "
+                       "cut short starts over from byte 0 at the next start");
   }
   if (whole->Header("cache-control").find("max-age") == std::string::npos) {
     warnings.push_back(label + url + " comes " + Caching(*whole) +
@@ -173,9 +173,9 @@ ServerCheck CheckServer(const std::string& url) {
     return check;
   }
   if (Compressed(*page)) {
-    check.problems.push_back(label + "comes compressed (Content-Encoding: " +
-                             page->Header("content-encoding") +
-                             "), which players' launchers do not read as a version list");
+    check.problems.push_back(
+        label + "comes compressed (Content-Encoding: " + page->Header("content-encoding") +
+        "), which players' launchers do not read as a version list");
     return check;
   }
   const std::string caching = page->Header("cache-control");
@@ -186,15 +186,15 @@ ServerCheck CheckServer(const std::string& url) {
                              "answers players with an old list");
   }
   std::set<std::string> checked;
-  check.problems = CheckVersionPage(
-      page->body, check.pageUrl,
-      [&](const VersionEntry& entry, const std::string& entryLabel,
-          std::vector<std::string>& problems) {
-        const std::string archiveUrl(entry.Url());
-        if (checked.insert(archiveUrl).second) {
-          CheckArchive(archiveUrl, entryLabel, problems, check.warnings);
-        }
-      });
+  check.problems =
+      CheckVersionPage(page->body, check.pageUrl,
+                       [&](const VersionEntry& entry, const std::string& entryLabel,
+                           std::vector<std::string>& problems) {
+                         const std::string archiveUrl(entry.Url());
+                         if (checked.insert(archiveUrl).second) {
+                           CheckArchive(archiveUrl, entryLabel, problems, check.warnings);
+                         }
+                       });
   return check;
 }
 

@@ -10,7 +10,7 @@
 namespace tarvo::publish {
 
 struct ServerCheck {
-  std::string pageUrl;  // the version list's address
+  std::string pageUrl;                // the version list's address
   std::vector<std::string> problems;  // what keeps players from their updates
   std::vector<std::string> warnings;  // what costs them or the server, with how to mend it
 };
