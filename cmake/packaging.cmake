@@ -1,4 +1,5 @@
-# Installing tarvo-publish, and its Debian package (POSIX builds):
+# Installing tarvo-publish, and its Debian package (POSIX builds), once the target tarvo-publish
+# is built (cmake --build --preset posix-release --target tarvo-publish):
 #   cmake --install build/posix-release --prefix /usr/local
 #   cpack -G DEB --config build/posix-release/CPackConfig.cmake
 # install places the program, its manual page (help2man, from its --help and --version) and,
@@ -13,29 +14,24 @@ set(TARVO_PACKAGE_MAINTAINER "Tarvo developers <tarvo@example.com>" CACHE STRING
     "Maintainer named by the Debian package of tarvo-publish")
 
 set(package_dir ${CMAKE_BINARY_DIR}/package)
-set(man_page ${package_dir}/tarvo-publish.1)
-add_custom_command(
-  OUTPUT ${man_page}.gz
-  COMMAND ${TARVO_HELP2MAN} --no-info --section=1
-          "--name=publish updates of the Velmora game client for the Tarvo launcher"
-          --output=${man_page} $<TARGET_FILE:tarvo-publish>
-  # -n: no name or time in the gzip header, so that the same page gives the same bytes.
-  COMMAND ${TARVO_GZIP} -9nf ${man_page}
-  DEPENDS tarvo-publish
-  VERBATIM)
-add_custom_command(
-  OUTPUT ${package_dir}/changelog.gz
-  COMMAND ${TARVO_GZIP} -9nc ${PROJECT_SOURCE_DIR}/packaging/debian/changelog
-          > ${package_dir}/changelog.gz
-  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/debian/changelog)
-add_custom_target(tarvo-publish-docs ALL DEPENDS ${man_page}.gz ${package_dir}/changelog.gz)
-
 set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/tarvo-publish)
 install(TARGETS tarvo-publish RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${man_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${package_dir}/changelog.gz
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
               ${PROJECT_SOURCE_DIR}/docs/operators.md
         DESTINATION ${doc_dir})
+# The manual page and the compressed changelog are made as they are installed, from the
+# program that is installed, so that building the target tarvo-publish alone is enough for
+# cmake --install and cpack.
+install(CODE "
+  set(TARVO_HELP2MAN \"${TARVO_HELP2MAN}\")
+  set(TARVO_GZIP \"${TARVO_GZIP}\")
+  set(TARVO_PUBLISH \"$<TARGET_FILE:tarvo-publish>\")
+  set(TARVO_MAN_INCLUDE \"${PROJECT_SOURCE_DIR}/packaging/tarvo-publish.h2m\")
+  set(TARVO_CHANGELOG \"${PROJECT_SOURCE_DIR}/packaging/debian/changelog\")
+  set(TARVO_PACKAGE_DIR \"${package_dir}\")
+  set(TARVO_MAN_DESTINATION \"${CMAKE_INSTALL_MANDIR}/man1\")
+  set(TARVO_DOC_DESTINATION \"${doc_dir}\")
+  include(\"${PROJECT_SOURCE_DIR}/cmake/install_docs.cmake\")")
 
 set(CPACK_PACKAGE_NAME tarvo-publish)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -61,4 +57,6 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_GENERATOR DEB)
 set(CPACK_OUTPUT_FILE_PREFIX ${package_dir})
+# CPack's work folder (_CPack_Packages) goes into the build folder, wherever cpack runs.
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/cpack)
 include(CPack)

@@ -8,7 +8,8 @@ fix=0
 [ "${1:-}" = "--fix" ] && fix=1
 
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-  mapfile -t files < <(git ls-files '*.cpp' '*.h')
+  # New files count before they are added, so that a commit never brings one unformatted.
+  mapfile -t files < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h')
 else
   mapfile -t files < <(find src tests tools bench fuzz -type f \( -name '*.cpp' -o -name '*.h' \) | sort)
 fi

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Tarvo's main job, step by step: a sample installation recorded at 1/2 is brought up to date
-# from a local update server that offers 1.3 and 1.4, in two starts of the launcher. Every step
-# is checked; the script exits non-zero when something is not as it should be.
+# from a local update server that offers 1.3 and 1.4, in two or three starts of the launcher.
+# Every step is checked; the script exits non-zero when something is not as it should be.
 #
 #   scripts/demo.sh [--build DIR] [--site DIR]
 #
@@ -58,6 +58,8 @@ quietly() {
 # Clean-up: the temporary folder, the nginx this script started, what it published into --site
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarvo-demo.XXXXXX")
+# The site lives in here, and a web server's workers may run as another user.
+chmod 755 "$work"
 log=$work/demo.log
 server_state=""
 published=""
@@ -302,6 +304,10 @@ start_launcher() {
     say "version the server named for them: never installed, they are continued by the next start"
     say "that fetches that archive, and deleted once it is no longer newer.)"
   fi
+  if [ -f "$install/UpdateZip/planned-updates.txt" ] && [ "$number" -eq 1 ]; then
+    say "(planned-updates.txt keeps the versions that the list offered: an archive that arrives"
+    say "before an older one still listed waits for it, so updates install in the list's order.)"
+  fi
   say "Files that changed in the installation:"
   listing "$install" >"$work/after$number.list"
   changes "$work/before$number.list" "$work/after$number.list" >"$work/changes$number"
@@ -333,7 +339,7 @@ check_pending() {
       fail "UpdateZip/$name is not the published archive"
   done
   [ "$(find "$install/UpdateZip" -mindepth 1 ! -name '*.kept' ! -name '*.kept-info' \
-    -printf '%f\n' | LC_ALL=C sort)" = \
+    ! -name planned-updates.txt -printf '%f\n' | LC_ALL=C sort)" = \
     "${expected%$'\n'}" ] ||
     fail "UpdateZip should hold exactly: ${expected//$'\n'/ }"
 }
@@ -356,6 +362,23 @@ say "client runs from these very files."
 
 heading "Second start of Tarvo"
 start_launcher 2
+if [ "${stored[*]}" = 4 ]; then
+  # 1.4 arrived first: it waits for 1.3, which the list still offers.
+  check_installation 1.2 2
+  check_pending 3 4
+  say ""
+  say "1.4 arrived before 1.3, which the list still offers: Tarvo installs updates in the list's"
+  say "order, so 1.4 waited, and this start fetched 1.3. The next start installs both."
+  heading "Third start of Tarvo"
+  start_launcher 3
+  check_installation 1.4 4
+  check_pending
+  say "data/readme.txt now reads: $(cat "$install/data/readme.txt")"
+  say ""
+  say "1.3, then 1.4, installed in the list's order; 1/4 is recorded and nothing newer is listed."
+  printf '\n== Done: every step did what it should.\n'
+  exit 0
+fi
 check_installation "1.$newest" "$newest"
 say "data/readme.txt now reads: $(cat "$install/data/readme.txt")"
 say ""
@@ -366,8 +389,8 @@ if [ "$newest" -eq 3 ]; then
   say "this start fetched it, and a third start would install it (1.4 alone brings every change)."
 else
   check_pending
-  say "in version order: 1.4 holds every change since 1.2, so its files are the newest whatever"
-  say "arrived with it. 1/4 is recorded and nothing newer is listed: a third start fetches nothing."
+  say "in version order: 1.3, then 1.4, which holds every change since 1.2. 1/4 is recorded and"
+  say "nothing newer is listed: a third start fetches nothing."
 fi
 
 printf '\n== Done: every step did what it should.\n'

@@ -27,6 +27,24 @@ cd "$(dirname "$0")/.."
 
 usage() { sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; }
 fail() { printf 'release: %s\n' "$*" >&2; exit 1; }
+# Runs a command whose output goes to the log $1, saying every few seconds how far a build in
+# it has come; shows the end of the log when it fails, with the message $2.
+progress() {
+  local log=$1 message=$2
+  shift 2
+  if ! "$@" 2>&1 | tee -a "$log" | {
+    last=$SECONDS
+    while IFS= read -r line; do
+      if [[ $line =~ ^\[([0-9]+)/([0-9]+)\] ]] && ((SECONDS - last >= 5)); then
+        printf '   %s of %s build steps\n' "${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}"
+        last=$SECONDS
+      fi
+    done
+  }; then
+    tail -n 40 "$log" >&2
+    fail "$message (the whole output: $log)"
+  fi
+}
 
 host=""
 public_key=""
@@ -66,8 +84,10 @@ changelog_top=$(head -n 1 packaging/debian/changelog)
 [[ $changelog_top == "tarvo-publish ($version) "* ]] ||
   fail "packaging/debian/changelog has no entry for $version yet: $changelog_top"
 if git rev-parse --git-dir >/dev/null 2>&1; then
-  if [ -n "$(git status --porcelain --untracked-files=normal)" ] && [ -z "$allow_uncommitted" ]; then
-    fail "the tree has uncommitted changes; commit them (or give --allow-uncommitted)"
+  uncommitted=$(git status --porcelain --untracked-files=normal)
+  if [ -n "$uncommitted" ] && [ -z "$allow_uncommitted" ]; then
+    printf '%s\n' "$uncommitted" | sed 's/^/    /' >&2
+    fail "the tree has uncommitted changes (above); commit or remove them (or give --allow-uncommitted)"
   fi
   # The date the manual page carries: the commit's, so that it is the same at every build.
   SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
@@ -84,11 +104,14 @@ rm -rf "$builds" "$staging"
 mkdir -p "$staging"
 jobs=$(nproc 2>/dev/null || echo 2)
 
-echo "== Tarvo.exe $version for $host ($commit)"
-cmake -S . -B "$builds/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake" \
+echo "== Tarvo.exe $version for $host ($commit), about 2 minutes"
+mkdir -p "$builds"
+progress "$builds/win32.log" "Tarvo.exe could not be built" \
+  cmake -S . -B "$builds/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DTARVO_TESTS=OFF -DTARVO_UPDATE_HOST="$host" \
-  -DTARVO_PUBLIC_KEY="$public_key" >/dev/null
-cmake --build "$builds/win32" -j "$jobs" --target tarvo >/dev/null
+  -DTARVO_PUBLIC_KEY="$public_key"
+progress "$builds/win32.log" "Tarvo.exe could not be built" \
+  cmake --build "$builds/win32" -j "$jobs" --target tarvo
 python3 tests/packaging/check_exe.py "$builds/win32/Tarvo.exe" --version "$version" --stripped yes ||
   fail "Tarvo.exe does not say what it is, or is not stripped"
 cp "$builds/win32/Tarvo.exe" "$staging/Tarvo.exe"
@@ -99,12 +122,27 @@ if [ -n "$pkcs12" ]; then
   bash scripts/authenticode.sh "${sign[@]}" "$staging/Tarvo.exe"
 fi
 
-echo "== tarvo-publish $version, Debian package"
-cmake -S . -B "$builds/posix" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVO_TESTS=OFF >/dev/null
-cmake --build "$builds/posix" -j "$jobs" --target tarvo-publish tarvo-publish-docs >/dev/null
+echo "== tarvo-publish $version, Debian package, about a minute"
+progress "$builds/posix.log" "tarvo-publish could not be built" \
+  cmake -S . -B "$builds/posix" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVO_TESTS=OFF
+progress "$builds/posix.log" "tarvo-publish could not be built" \
+  cmake --build "$builds/posix" -j "$jobs" --target tarvo-publish
+echo "   checking the package (about 35 s)"
 bash tests/packaging/package_test.sh "$builds/posix" >"$builds/package.log" 2>&1 ||
   { cat "$builds/package.log" >&2; fail "the package did not pass its checks"; }
 deb=$(tail -n 1 "$builds/package.log")
+
+echo "== What Tarvo.exe was built with"
+"$builds/posix/tarvo-publish" inspect "$staging/Tarvo.exe" | tee "$builds/inspect.log"
+grep -qxF "  update host: $host (version list http://$host/zip.html)" "$builds/inspect.log" ||
+  fail "Tarvo.exe is not built for the update host $host"
+if [ -n "$public_key" ]; then
+  grep -qF "  public key: $public_key " "$builds/inspect.log" ||
+    fail "Tarvo.exe is not built with the public key $public_key"
+else
+  grep -qxF "  public key: none (updates are not signed)" "$builds/inspect.log" ||
+    fail "Tarvo.exe is built with a public key, though none was given"
+fi
 cp "$deb" "$staging/"
 cp docs/operators.md "$staging/"
 

@@ -37,6 +37,8 @@ events {{ worker_connections 512; }}
 http {{
   log_format requests '$request_uri $status $body_bytes_sent';
   access_log {run}/access.log requests;
+  log_format agents '$request_uri $http_user_agent';
+  access_log {run}/agents.log agents;
   default_type application/octet-stream;
   sendfile on;
   client_body_temp_path {run}/tmp/body;

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    tarvo::publish::SignArchiveFile(argv[1], argv[2], tarvo::test::TestSecretKey());
+    tarvo::publish::SignArchiveFile(argv[1], argv[2], tarvo::test::TestSecretKey(), std::cerr);
   } catch (const std::exception& failure) {
     std::cerr << "sign_archive: " << failure.what() << "\n";
     return 1;

@@ -8,6 +8,7 @@
 #include "res/resource.h"
 #include "update/launcher_planner.h"
 #include "update/run_update_check.h"
+#include "update/user_agent.h"
 #include "update/version_list_url.h"
 
 namespace tarvo {
@@ -54,8 +55,7 @@ CTarvoDlg::CTarvoDlg()
     : CDialog(IDD_TARVO_DIALOG, nullptr),
       m_hIcon(LoadIconW(IDR_MAINFRAME)),
       m_publicKey(LauncherPublicKey()),
-      m_pacer(std::make_shared<DownloadPacer>()),
-      m_downloads(m_publicKey, m_pacer) {}
+      m_pacer(std::make_shared<DownloadPacer>()) {}
 
 CTarvoDlg::~CTarvoDlg() = default;
 
@@ -120,8 +120,12 @@ BOOL CTarvoDlg::OnInitDialog() {
   // downloads run on their own.
   int started = 0;
   RunStep([&] {
-    LauncherPlanner planner(m_downloads, directory);
-    started = RunUpdateCheck(std::u16string(kVersionListUrl), planner, directory);
+    // Named after the versions the installation pass left recorded.
+    const std::u16string agent = LauncherUserAgent(directory + u"Sys\\Config.ini");
+    m_downloads.emplace(m_publicKey, m_pacer, agent);
+    LauncherPlanner planner(*m_downloads, directory);
+    started = RunUpdateCheck(std::u16string(kVersionListUrl), planner, directory,
+                             kVersionListDeadline, agent);
   });
 
   RunStep([&] {
@@ -168,7 +172,7 @@ LRESULT CTarvoDlg::OnCancelCommand(CWnd& target, WPARAM, LPARAM) {
 LRESULT CTarvoDlg::OnDownloadFinished(CWnd& target, WPARAM wParam, LPARAM) {
   auto& dialog = static_cast<CTarvoDlg&>(target);
   bool done = true;
-  RunStep([&] { done = dialog.m_downloads.Ended(wParam != 0); });
+  RunStep([&] { done = !dialog.m_downloads || dialog.m_downloads->Ended(wParam != 0); });
   if (done) dialog.OnCancel();
   return 0;
 }

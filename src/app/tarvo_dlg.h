@@ -44,8 +44,9 @@ class CTarvoDlg : public CDialog {
   std::optional<PublicKey> m_publicKey;
   // Keeps this start's downloads together under the installation's rate limit.
   std::shared_ptr<DownloadPacer> m_pacer;
-  // The downloads of this start; the dialog ends once one stored its archive or all ended.
-  DownloadQueue m_downloads;
+  // The downloads of this start, made for the update check; the dialog ends once one stored its
+  // archive or all ended.
+  std::optional<DownloadQueue> m_downloads;
 };
 
 }  // namespace tarvo

@@ -16,6 +16,13 @@ std::vector<StreamTail::Block> StreamTail::Push(Block block) {
   return released;
 }
 
+void StreamTail::Skip(std::uint64_t count) {
+  if (count == 0) return;
+  m_total += count;
+  m_blocks.clear();
+  m_held = 0;
+}
+
 std::string StreamTail::Bytes() const {
   std::string bytes;
   bytes.reserve(m_held);

@@ -20,6 +20,10 @@ class StreamTail {
   // last `keep` bytes.
   std::vector<Block> Push(Block block);
 
+  // Counts `count` bytes that go by without being seen, in front of the next block; what was
+  // kept before them is dropped, as it no longer ends where the stream is.
+  void Skip(std::uint64_t count);
+
   // The kept bytes, copied together: at least the last `keep` bytes, or the whole stream when
   // it is no longer.
   std::string Bytes() const;

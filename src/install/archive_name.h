@@ -2,6 +2,7 @@
 // What a pending archive's file name says: the version pair the installation reaches once the
 // archive is installed.
 
+#include <compare>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@ std::u16string FileTitleFromPath(std::u16string_view path);
 struct ArchiveVersions {
   std::int32_t first = 0;
   std::int32_t second = 0;
+  auto operator<=>(const ArchiveVersions&) const = default;
 };
 
 // The versions a file title carries when it begins with 13 decimal digits: characters 1 to 5

@@ -7,6 +7,7 @@
 #include "install/archive_name.h"
 #include "install/extract_archive.h"
 #include "install/kept_bytes_cleanup.h"
+#include "install/install_order.h"
 #include "net/kept_bytes.h"
 #include "unzip/zip_archive.h"
 
@@ -53,17 +54,19 @@ void InstallPendingArchives(const std::u16string& programDirectory,
     DeleteFileW(path.c_str());
     finished.push_back(path);
   };
+  const std::optional<PlannedEntries> planned = ReadPlannedEntries(folder);
   for (const std::u16string& name : names) {
     const std::u16string path = folder + name;
     const auto versions = VersionsFromFileTitle(FileTitleFromPath(name));
     // A download that ended after a newer update was installed would take files back to its
     // version, under the newer versions recorded.
     std::int32_t first = 0, second = 0;
-    if (versions && ReadConfigVersion(configPath, first, second) && versions->first == first &&
-        versions->second <= second) {
+    const bool recorded = versions && ReadConfigVersion(configPath, first, second);
+    if (recorded && versions->first == first && versions->second <= second) {
       done(path);
       continue;
     }
+    if (recorded && planned && AwaitsPlannedEntry(*planned, first, second, *versions)) continue;
     const ArchiveInstall installed = ExtractArchiveToProgramDir(path, programDirectory, key, flush);
     if (installed == ArchiveInstall::kMachineFailed) return;
     if (installed == ArchiveInstall::kNotAuthentic || installed == ArchiveInstall::kUnreadable ||

@@ -35,12 +35,14 @@ bool LockPendingArchives(const std::u16string& programDirectory, CFolderLock& lo
 // begins with 13 digits (ExtractArchiveToProgramDir, WriteConfigVersion), once `flush` has put
 // its files on the disk, then deletes it. An archive whose name carries the recorded
 // FirstVersion and a SecondVersion not above the recorded one (as the pass itself may just have
-// recorded) is deleted unread. An archive the machine kept out, or whose versions an existing
-// Sys\Config.ini would not take, is not recorded, and the pass stops there: it and every later
-// archive stay for another start. A file that the zip reader does not open, an archive with a
-// damaged item (what came before it stays), and with `key` an archive that is not signed with
-// it for the versions of its name, records nothing and is deleted, so that it is fetched again. The
-// paths of the archives that are done with are added to `finished` as the pass goes.
+// recorded) is deleted unread. One that an entry of the last version list comes before, neither
+// installed nor gone from the list (install_order.h), stays for a later start. An archive the
+// machine kept out, or whose versions an existing Sys\Config.ini would not take, is not
+// recorded, and the pass stops there: it and every later archive stay for another start. A file
+// that the zip reader does not open, an archive with a damaged item (what came before it
+// stays), and with `key` an archive that is not signed with it for the versions of its name,
+// records nothing and is deleted, so that it is fetched again. The paths of the archives that
+// are done with are added to `finished` as the pass goes.
 void InstallPendingArchives(const std::u16string& programDirectory,
                             std::vector<std::u16string>& finished,
                             const std::optional<PublicKey>& key = std::nullopt,

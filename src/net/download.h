@@ -38,6 +38,8 @@ struct DownloadRequest {
   // Shared by the downloads of one launcher, which hear from it when none receives anything;
   // none: nobody listens.
   std::shared_ptr<TransferActivity> activity = nullptr;
+  // The user agent the request names itself by; empty: the application's name.
+  std::u16string agent = {};
 };
 
 // Starts a worker that fetches `url` into `destination` and returns at once; the worker posts

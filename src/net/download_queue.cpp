@@ -10,14 +10,14 @@
 namespace tarvo {
 
 DownloadQueue::DownloadQueue(const std::optional<PublicKey>& publicKey,
-                             std::shared_ptr<DownloadPacer> pacer)
+                             std::shared_ptr<DownloadPacer> pacer, std::u16string agent)
     : DownloadQueue(
-          [publicKey, pacer, budget = std::make_shared<DiskBudget>(),
+          [publicKey, pacer, agent, budget = std::make_shared<DiskBudget>(),
            activity = std::make_shared<TransferActivity>(
                kStallLimit, [] { PostToLauncher(WM_DOWNLOADS_STALLED, 0); })](
               const std::u16string& url, const std::u16string& destination) {
             StartDownload(DownloadRequest{url, destination, kDownloadLimits, publicKey, pacer,
-                                          budget, activity},
+                                          budget, activity, agent},
                           &CreateThread);
           },
           kMaxTransfers) {}

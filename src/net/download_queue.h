@@ -25,11 +25,12 @@ class DownloadQueue {
   using Start = std::function<void(const std::u16string& url, const std::u16string& destination)>;
 
   // Downloads start with StartDownload, within kDownloadLimits and together paced by `pacer`
-  // (none: no limit), leaving the disk reserve free together; with `publicKey`, an archive is
-  // stored only when it is signed with it. When none of them receives anything for kStallLimit,
-  // WM_DOWNLOADS_STALLED goes to the application's main window.
+  // (none: no limit), naming themselves by `agent` (empty: the application's name), leaving the
+  // disk reserve free together; with `publicKey`, an archive is stored only when it is signed
+  // with it. When none of them receives anything for kStallLimit, WM_DOWNLOADS_STALLED goes to
+  // the application's main window.
   DownloadQueue(const std::optional<PublicKey>& publicKey,
-                std::shared_ptr<DownloadPacer> pacer = nullptr);
+                std::shared_ptr<DownloadPacer> pacer = nullptr, std::u16string agent = {});
   // `start` starts one download whose end is reported back later.
   DownloadQueue(Start start, std::size_t maxTransfers);
 

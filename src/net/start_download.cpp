@@ -27,8 +27,8 @@ DWORD WatchTransfer(void* parameter) {
 // fetched: an unwatched transfer could keep the launcher for ever.
 FetchOutcome FetchWatched(const DownloadRequest& request) {
   try {
-    const std::shared_ptr<TransferGuard> guard =
-        TransferGuard::Make(request.limits, nullptr, kContext);
+    const std::shared_ptr<TransferGuard> guard = TransferGuard::Make(
+        request.limits, request.agent.empty() ? nullptr : request.agent.c_str(), kContext);
     auto shared = std::make_unique<std::shared_ptr<TransferGuard>>(guard);
     if (!CreateThread(&WatchTransfer, shared.get())) return FetchOutcome::kFailed;
     shared.release();  // the watcher owns it now

@@ -175,6 +175,12 @@ void ArchiveStream::Append(std::string_view bytes) {
   Append(StreamTail::Block(bytes.begin(), bytes.end()));
 }
 
+bool ArchiveStream::Skip(std::uint64_t count) {
+  if (m_worker) return false;
+  m_tail.Skip(count);
+  return true;
+}
+
 std::optional<ArchiveStream::Ending> ArchiveStream::Finish() {
   const std::string tail = m_tail.Bytes();
   const std::uint64_t size = m_tail.total();

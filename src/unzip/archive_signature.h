@@ -80,6 +80,9 @@ class ArchiveStream {
   void Append(StreamTail::Block block);
   // The same for bytes that stay the caller's: they are copied.
   void Append(std::string_view bytes);
+  // Counts `count` bytes that go by unseen, when nothing is hashed or checked: the end record
+  // needs only the archive's last bytes and its length. False, and nothing counted, otherwise.
+  bool Skip(std::uint64_t count);
 
   // What the end of the archive says.
   struct Ending {

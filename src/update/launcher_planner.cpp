@@ -14,12 +14,22 @@ bool LauncherPlanner::ReadVersions(std::int32_t& first, std::int32_t& second) {
 }
 
 bool LauncherPlanner::StartDownload(const std::u16string& url, const std::u16string& destination) {
+  const auto versions = VersionsFromFileTitle(FileTitleFromPath(destination));
+  // One past the most a record holds is enough to know it holds none.
+  if (versions && m_planned.size() <= kMaxPlannedEntries) m_planned.push_back(*versions);
   if (PathFileExistsW(destination.c_str())) return false;
   // Another running launcher is fetching it.
   if (KeptBytesHeld(destination)) return false;
   const std::u16string folder = m_programDirectory + u"UpdateZip";
   if (!PathFileExistsW(folder.c_str())) CreateDirectoryW(folder.c_str());
   return m_downloads.Add(url, destination);
+}
+
+void LauncherPlanner::ListPlanned() {
+  const std::u16string folder = m_programDirectory + u"UpdateZip\\";
+  // Without the folder nothing is pending, and nothing can wait.
+  if (PathFileExistsW(folder.c_str())) WritePlannedEntries(folder, std::move(m_planned));
+  m_planned.clear();
 }
 
 }  // namespace tarvo

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "install/install_order.h"
 #include "net/download_queue.h"
 #include "update/plan_downloads.h"
 
@@ -19,10 +20,14 @@ class LauncherPlanner final : public DownloadPlanner {
   // waiting to be installed), one that another running launcher is fetching, and a destination
   // planned already; makes "UpdateZip\" before the first download when it is missing.
   bool StartDownload(const std::u16string& url, const std::u16string& destination) override;
+  // Keeps the entries planned in "UpdateZip\" (install_order.h), when that folder exists, for
+  // the installation passes of the next starts.
+  void ListPlanned() override;
 
  private:
   DownloadQueue& m_downloads;
   std::u16string m_programDirectory;
+  PlannedEntries m_planned;
 };
 
 }  // namespace tarvo

@@ -57,6 +57,7 @@ int PlanDownloads(std::u16string_view page, DownloadPlanner& planner,
     if (!url) continue;
     if (planner.StartDownload(*url, programDirectory + kUpdateFolder + name)) started = 1;
   }
+  planner.ListPlanned();
   return started;
 }
 

@@ -30,6 +30,9 @@ class DownloadPlanner {
   // Starts the download of `url` into the file `destination`, or declines it; returns at once.
   // True when a download was started.
   virtual bool StartDownload(const std::u16string& url, const std::u16string& destination) = 0;
+  // Called once the whole list has been planned, after its last StartDownload: the entries
+  // handed to StartDownload, started or declined, are all that the list plans.
+  virtual void ListPlanned() {}
 };
 
 // The name an entry's archive is stored under: its 13 version characters and ".zip"; empty
@@ -45,8 +48,8 @@ std::u16string ArchiveNameForEntry(std::u16string_view entry);
 // the closing tag comes first), remove those two tags from the body, and repeat while both
 // exist. Removing tags can join the text around them into new tags; those count too.
 // Its cost grows with the length of the page, not with the square of the number of entries.
-// Returns 1 when at least one download was started, else 0. Exceptions from the planner and
-// from allocation propagate.
+// Then tells the planner the list is done (ListPlanned). Returns 1 when at least one download
+// was started, else 0. Exceptions from the planner and from allocation propagate.
 int PlanDownloads(std::u16string_view page, DownloadPlanner& planner,
                   const std::u16string& programDirectory);
 

@@ -68,13 +68,15 @@ DWORD FetchThread(void* parameter) {
 }  // namespace
 
 int RunUpdateCheck(const std::u16string& versionListUrl, DownloadPlanner& planner,
-                   const std::u16string& programDirectory, std::chrono::milliseconds deadline) {
+                   const std::u16string& programDirectory, std::chrono::milliseconds deadline,
+                   const std::u16string& agent) {
   try {
     auto fetch = std::make_shared<VersionListFetch>();
     fetch->url = versionListUrl;
     TransferLimits limits;
     limits.deadline = deadline;
-    fetch->guard = TransferGuard::Make(limits, nullptr, kSessionContext);
+    fetch->guard =
+        TransferGuard::Make(limits, agent.empty() ? nullptr : agent.c_str(), kSessionContext);
     auto shared = std::make_unique<std::shared_ptr<VersionListFetch>>(fetch);
     if (!CreateThread(&FetchThread, shared.get())) return 0;
     shared.release();  // the fetching thread owns it now

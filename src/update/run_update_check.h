@@ -23,9 +23,11 @@ inline constexpr std::chrono::milliseconds kVersionListDeadline{15000};
 // network, no server, a read error, a page longer than kMaxVersionListBytes, an exception while
 // planning). A fetch that has not ended by `deadline` is given up and returns 0 then, even
 // when the platform's HTTP call it waits in does not return; that thread ends on its own or
-// with the process. Never throws.
+// with the process. The request names itself by `agent` (empty: the application's name).
+// Never throws.
 int RunUpdateCheck(const std::u16string& versionListUrl, DownloadPlanner& planner,
                    const std::u16string& programDirectory,
-                   std::chrono::milliseconds deadline = kVersionListDeadline);
+                   std::chrono::milliseconds deadline = kVersionListDeadline,
+                   const std::u16string& agent = {});
 
 }  // namespace tarvo

@@ -13,6 +13,7 @@
 #include "e2e/launcher_update_host.h"
 #include "support/test_support.h"
 #include "support/zip_builder.h"
+#include "tarvo_version.h"
 
 namespace tarvo {
 namespace {
@@ -22,10 +23,13 @@ using std::chrono::seconds;
 
 using LauncherFaults = test::LauncherUpdateHost;
 
+// What a folder holds, but the record of the entries the last list planned.
 std::vector<std::string> PendingFiles(const fs::path& folder) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
+    if (entry.path().filename() != "planned-updates.txt") {
+      names.push_back(entry.path().filename().string());
+    }
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -123,6 +127,61 @@ TEST_F(LauncherFaults, OverlappingTransfersStoreExactlyThePublishedBytes) {
             std::vector<std::string>{"0000100000003.zip"});
   EXPECT_TRUE(test::ReadFile(Pending("0000100000003.zip")) == archive);
   EXPECT_EQ(Requests("0000100000003.zip"), 1) << "one request in all";
+}
+
+// A player two updates behind: the small newer step is stored while the large older one is
+// still on its way, and the launcher ends. The next start keeps the newer one and fetches the
+// older one; the start after installs both, in the list's order. The requests name the versions
+// recorded at each start.
+TEST_F(LauncherFaults, ANewerArchiveStoredFirstWaitsUntilTheOlderOneIsInstalled) {
+  Record(1, 2);
+  const std::size_t listRequests = servers_.AgentsFor("/zip.html").size();
+  PublishBytes(
+      "0000100000003.zip",
+      test::BuildZip({{"game.dat", "3"}, {"data/three.pak", test::PatternBytes(1 << 20)}}));
+  PublishBytes("0000100000004.zip", test::BuildZip({{"game.dat", "4"}}));
+  const fs::path updates = servers_.docroot / folder_ / "updates";
+  const std::string older = (updates / "0000100000003.zip").string();
+  const std::string newer = (updates / "0000100000004.zip").string();
+  test::WriteFile(older + ".fault", "hold=1000");
+  test::WriteFile(newer + ".fault", "hold=0");
+  PublishList({{"0000100000003", ArchiveUrl("0000100000003.zip")},
+               {"0000100000004", ArchiveUrl("0000100000004.zip")}});
+  // Held transfers go on once the client runs, as those of updates of any size do.
+  std::size_t starts = 0;
+  const auto start = [&](const std::string& released) {
+    test::Process tarvo(install_.exe(), {}, install_.dir());
+    ++starts;
+    EXPECT_EQ(install_.WaitForClient(seconds(20), starts).size(), starts);
+    if (!released.empty()) test::WriteFile(released + ".go", "");
+    return tarvo.Wait(seconds(90));
+  };
+
+  EXPECT_EQ(start(newer), 0);
+  EXPECT_TRUE(fs::exists(Pending("0000100000004.zip")));
+  EXPECT_FALSE(fs::exists(Pending("0000100000003.zip")));
+
+  EXPECT_EQ(start(older), 0);
+  EXPECT_EQ(Recorded(), "1/2");
+  EXPECT_FALSE(fs::exists(install_.dir() / "game.dat"));
+  EXPECT_TRUE(fs::exists(Pending("0000100000003.zip")));
+  EXPECT_TRUE(fs::exists(Pending("0000100000004.zip")));
+
+  EXPECT_EQ(start(""), 0);
+  EXPECT_EQ(Recorded(), "1/4");
+  EXPECT_EQ(test::ReadFile(install_.dir() / "game.dat"), "4");
+  EXPECT_EQ(fs::file_size(install_.dir() / "data" / "three.pak"), 1u << 20);
+
+  // nginx logs a request once it is answered.
+  std::vector<std::string> agents = servers_.AgentsFor("/zip.html");
+  for (int i = 0; i < 100 && agents.size() < listRequests + 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    agents = servers_.AgentsFor("/zip.html");
+  }
+  const std::string tarvo = "Tarvo/" TARVO_VERSION_TEXT;
+  agents.erase(agents.begin(), agents.begin() + std::min(agents.size(), listRequests));
+  EXPECT_EQ(agents,
+            (std::vector<std::string>{tarvo + " (1/2)", tarvo + " (1/2)", tarvo + " (1/4)"}));
 }
 
 // A cafe's network answers every request with its own page.

@@ -24,6 +24,7 @@ std::optional<TestServers> TestServers::Find(const std::string& fixture, std::st
   // The fixture's document root as the test program reaches it (through drive Z: under Wine).
   servers.docroot = folder / (fixture + ".root");
   servers.access_log = folder / (fixture + ".env.run") / "access.log";
+  servers.agents_log = folder / (fixture + ".env.run") / "agents.log";
   servers.faults_log = folder / (fixture + ".env.run") / "faults.log";
   std::string line;
   while (std::getline(state, line)) {
@@ -50,6 +51,16 @@ int TestServers::RequestsFor(const std::string& uri) const {
     if (line.rfind(uri + " ", 0) == 0) ++count;
   }
   return count;
+}
+
+std::vector<std::string> TestServers::AgentsFor(const std::string& uri) const {
+  std::ifstream log(agents_log);
+  std::vector<std::string> agents;
+  std::string line;
+  while (std::getline(log, line)) {
+    if (line.rfind(uri + " ", 0) == 0) agents.push_back(line.substr(uri.size() + 1));
+  }
+  return agents;
 }
 
 std::pair<int, int> TestServers::GroupRequests(const std::string& group) const {

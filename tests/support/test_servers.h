@@ -29,6 +29,8 @@ struct TestServers {
   std::filesystem::path docroot;
   // nginx's log: one line per request ended, "URI STATUS BODY_BYTES_SENT".
   std::filesystem::path access_log;
+  // nginx's log of user agents: one line per request ended, "URI USER_AGENT".
+  std::filesystem::path agents_log;
   // tools/update_server.py's log: "start GROUP ACTIVE" as each request of a group is read.
   std::filesystem::path faults_log;
   int nginx_port = 0;      // 0 when the fixture runs no nginx
@@ -40,6 +42,8 @@ struct TestServers {
   std::string FaultsUrl(const std::string& name, const std::string& query = "") const;
   // How many requests for `uri` ("/a/b.zip") nginx has logged so far.
   int RequestsFor(const std::string& uri) const;
+  // The user agents of the requests for `uri` that nginx has logged so far, oldest first.
+  std::vector<std::string> AgentsFor(const std::string& uri) const;
   // The most requests of `group` that the update server answered at once, and how many it read.
   std::pair<int, int> GroupRequests(const std::string& group) const;
   // The update server's answers to the requests of `group`, in order: "STATUS RANGE", RANGE

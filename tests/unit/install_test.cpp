@@ -9,6 +9,7 @@
 #include "config/config_version.h"
 #include "common/utf.h"
 #include "install/archive_name.h"
+#include "install/install_order.h"
 #include "install/pending_archives.h"
 #include "install/removal_list.h"
 #include "platform/files.h"
@@ -221,6 +222,64 @@ TEST_F(Installer, AnArchiveNotNewerThanTheRecordedVersionsIsDeletedUnread) {
   }
   EXPECT_EQ(Recorded(), std::make_pair(2, 1));
   EXPECT_TRUE(PendingNames().empty());
+}
+
+// A newer archive stored before an older entry that the last list planned waits for it; a list
+// that no longer offers that entry, another line, or a record that is missing or damaged lets it
+// install as before. Each case starts from 1/2 recorded.
+TEST_F(Installer, ANewerArchiveWaitsForAnOlderEntryThatTheLastListPlanned) {
+  struct Case {
+    std::optional<std::string> record;  // the record's text, or none
+    std::vector<const char*> pending;
+    std::pair<int, int> recorded;
+    std::vector<std::string> left;  // archives still pending
+  };
+  const std::string head = "TARVO-PLANNED-1\n";
+  const std::string planned34 = head + "0000100000003\n0000100000004\n";
+  const Case cases[] = {
+      {planned34, {"0000100000004"}, {1, 2}, {"0000100000004.zip"}},
+      {planned34, {"0000100000004", "0000100000003"}, {1, 4}, {}},
+      {planned34 + "0000100000005\n",
+       {"0000100000004", "0000100000005", "update"},
+       {1, 2},
+       {"0000100000004.zip", "0000100000005.zip"}},
+      {head + "0000100000004\n", {"0000100000004"}, {1, 4}, {}},
+      {head + "0000200000003\n", {"0000100000004"}, {1, 4}, {}},
+      {std::nullopt, {"0000100000004"}, {1, 4}, {}},
+      {planned34 + "00001000000x5\n", {"0000100000004"}, {1, 4}, {}},
+      {"TARVO-PLANNED-2\n0000100000003\n", {"0000100000004"}, {1, 4}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.record.value_or("no record"));
+    fs::remove_all(dir() / "UpdateZip");
+    fs::create_directories(dir() / "UpdateZip");
+    test::WriteFile(dir() / "Sys" / "Config.ini",
+                    "[VERSION]\r\nFirstVersion=1\r\nSecondVersion=2\r\n");
+    if (c.record) test::WriteFile(pending("planned-updates.txt"), *c.record);
+    for (const char* title : c.pending) {
+      test::WriteFile(pending((std::string(title) + ".zip").c_str()),
+                      test::BuildZip({{"game.dat", title}}));
+    }
+    InstallAndDelete();
+    EXPECT_EQ(Recorded(), c.recorded);
+    std::vector<std::string> left = PendingNames();
+    std::erase(left, "planned-updates.txt");
+    EXPECT_EQ(left, c.left);
+  }
+}
+
+TEST(InstallOrder, TheRecordReadsBackSortedOnceEachAndALongListKeepsNone) {
+  test::TempDir temp;
+  const std::u16string folder = test::CoreText(temp.path()) + u"\\";
+  EXPECT_FALSE(ReadPlannedEntries(folder));
+  ASSERT_TRUE(WritePlannedEntries(folder, {{1, 4}, {99999, 99999999}, {1, 3}, {1, 4}, {0, 0}}));
+  EXPECT_EQ(ReadPlannedEntries(folder),
+            (PlannedEntries{{0, 0}, {1, 3}, {1, 4}, {99999, 99999999}}));
+  EXPECT_EQ(test::ReadFile(temp.path() / "planned-updates.txt"),
+            "TARVO-PLANNED-1\n0000000000000\n0000100000003\n0000100000004\n9999999999999\n");
+  EXPECT_FALSE(WritePlannedEntries(folder, PlannedEntries(kMaxPlannedEntries + 1, {1, 3})));
+  EXPECT_FALSE(ReadPlannedEntries(folder));
+  EXPECT_EQ(std::distance(fs::directory_iterator(temp.path()), fs::directory_iterator()), 0);
 }
 
 // A flush that notes where it is called: what is recorded, what is pending and what is in place

@@ -571,7 +571,7 @@ TEST_F(PublishTool, WarnsAboutWhatPlayersKeepOrCannotReplace) {
   EXPECT_NE(run.err.find("Sys/Config.ini is in the update"), std::string::npos);
   EXPECT_NE(run.err.find("Tarvo.exe is in the update: players' launchers replace themselves"),
             std::string::npos);
-  EXPECT_NE(run.err.find("left out UpdateZip"), std::string::npos);
+  EXPECT_NE(run.err.find("left out what UpdateZip holds"), std::string::npos);
 }
 
 TEST_F(PublishTool, ADryRunShowsTheItemsAndWritesNothing) {

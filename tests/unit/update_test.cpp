@@ -20,6 +20,8 @@
 #include "update/launcher_planner.h"
 #include "update/plan_downloads.h"
 #include "update/run_update_check.h"
+#include "update/user_agent.h"
+#include "tarvo_version.h"
 
 namespace tarvo {
 namespace {
@@ -412,9 +414,18 @@ TEST(DownloadQueue, RunsAFewAtOnceAndEndsOnceOneIsStoredOrAllEnded) {
   EXPECT_TRUE(dead.Ended(false)) << "every one ended without storing";
 }
 
+TEST(LauncherUserAgent, NamesTheLaunchersVersionAndTheRecordedVersions) {
+  test::TempDir dir;
+  const std::u16string config = test::CoreText(dir.path() / "Config.ini");
+  const std::u16string tarvo = u"Tarvo/" + Utf8ToUtf16(TARVO_VERSION_TEXT);
+  EXPECT_EQ(LauncherUserAgent(config), tarvo);
+  test::WriteFile(dir.path() / "Config.ini", "[VERSION]\r\nFirstVersion=1\r\nSecondVersion=3\r\n");
+  EXPECT_EQ(LauncherUserAgent(config), tarvo + u" (1/3)");
+}
+
 // An archive stored by an earlier start and still waiting to be installed is not fetched again,
-// nor one whose transfer another running launcher holds.
-TEST(LauncherPlanner, DeclinesAnArchiveThatIsStillPendingOrHeld) {
+// nor one whose transfer another running launcher holds; all of them count as planned.
+TEST(LauncherPlanner, DeclinesAnArchiveThatIsStillPendingOrHeldButKeepsItPlanned) {
   test::TempDir dir;
   const std::u16string directory = test::CoreText(dir.path()) + u"\\";
   StartedDownloads started;
@@ -432,6 +443,9 @@ TEST(LauncherPlanner, DeclinesAnArchiveThatIsStillPendingOrHeld) {
   }
   EXPECT_EQ(started.destinations.size(), 1u);
   EXPECT_TRUE(planner.StartDownload(u"http://h/5", held)) << "once nobody holds it";
+  planner.ListPlanned();
+  EXPECT_EQ(ReadPlannedEntries(directory + u"UpdateZip\\"),
+            (PlannedEntries{{1, 3}, {1, 4}, {1, 5}}));
 }
 
 }  // namespace

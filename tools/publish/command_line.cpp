@@ -10,12 +10,14 @@
 namespace tarvo::publish {
 
 const std::string_view kUsageText =
-    R"(Usage:
-  tarvo-publish [options] --site DIR --url BASE_URL --first N --second M PREVIOUS NEW
-  tarvo-publish --check SITE_DIR [--archives DIR] [--public-key KEY]
-  tarvo-publish keygen SECRET_KEY_FILE
-  tarvo-publish sign --sign-key SECRET_KEY_FILE ARCHIVE...
-  tarvo-publish --help | --version
+    R"(Usage: tarvo-publish [options] --site DIR --url BASE_URL --first N --second M PREVIOUS NEW
+  or:  tarvo-publish --check SITE_DIR [--archives DIR] [--public-key KEY [--since VERSIONS]]
+  or:  tarvo-publish --check http://HOST/
+  or:  tarvo-publish keygen SECRET_KEY_FILE
+  or:  tarvo-publish pubkey SECRET_KEY_FILE
+  or:  tarvo-publish sign --sign-key SECRET_KEY_FILE ARCHIVE...
+  or:  tarvo-publish inspect LAUNCHER...
+  or:  tarvo-publish --help | --version
 
 Publishes one update of a Velmora installation for Tarvo. It writes the archive of every
 file that NEW adds or changes against PREVIOUS, with the list of files and folders that
@@ -25,7 +27,9 @@ NNNNNMMMMMMMM.zip, FirstVersion N in 5 digits and SecondVersion M in 8. It adds 
 to the version list in SITE/zip.html, in version order. A missing zip.html is created; in
 an existing one every other byte is kept.
 
-  PREVIOUS          the installation as players have it now (an empty folder: everything)
+  PREVIOUS          the installation the update starts from: for a cumulative update
+                    (recommended) the oldest one players may still have, such as the tree
+                    you shipped; for a step, the last update's (an empty folder: everything)
   NEW               the installation as this update leaves it
   --site DIR        the update server's root folder, the one that serves /zip.html
   --url BASE_URL    where players download archives from, such as
@@ -40,31 +44,51 @@ an existing one every other byte is kept.
                     with its public key (TARVO_PUBLIC_KEY)
 
 Players' launchers download every entry that has their FirstVersion and a greater
-SecondVersion, and install what they downloaded at their next start. Therefore:
+SecondVersion, and install what they downloaded at their next start, in the list's
+order: an update waits for an older listed one that has not arrived yet. Therefore:
   - when PREVIOUS holds Sys/Config.ini, N must equal its [VERSION] FirstVersion and M must
     be greater than its SecondVersion (read as the launcher reads them; missing means 0);
-  - an archive cannot delete: files that NEW lacks stay on players' machines, and are
-    listed as warnings;
+  - files and folders that NEW lacks are removed from installations, but Tarvo.exe and
+    Sys/Config.ini, which players keep (listed as warnings);
   - the UpdateZip folder (pending downloads) of either tree is left out;
   - every file is archived writable, with its modification time.
 
 Refused, with nothing written: numbers out of range, a malformed base URL, missing folders,
 a zip.html without a well-formed version list, an archive or an entry of the same versions
 (unless --force), names that Windows cannot hold, a file that becomes a folder or the other
-way round. Archives of any size are written, in zip64 where an item or the archive needs it.
+way round; an update that is unsigned, or signed with another key, when PREVIOUS's
+Tarvo.exe installs only updates signed for its public key; a Tarvo.exe in the update built
+for an update host on players' own machines (localhost, 127.x) when PREVIOUS's was not.
+Archives of any size are written, in zip64 where an item or the archive needs it.
+
+Warned about, and published all the same: a changed Sys/Config.ini or Tarvo.exe; a Tarvo.exe
+built for another update host or public key than PREVIOUS's; an unsigned update after signed
+ones; a step after cumulative updates or the other way round (what each archive was made
+from is kept in SITE/tarvo-bases.txt); files it writes, or folders on their way, that
+others (the web server's workers) may not read.
 
   --check SITE_DIR  reads SITE_DIR/zip.html and reports every entry whose archive is
                     missing (looked up by the URL's path under SITE_DIR, or by name in
                     --archives DIR) or is no zip archive that the launcher reads whole,
                     and entries the launcher would misread or skip;
                     with --public-key KEY (base64, as keygen prints it) also every archive
-                    that is not signed with that key for its entry's versions;
-                    it also shows what each archive removes from installations
+                    that is not signed with that key for its entry's versions, from
+                    --since VERSIONS (FIRST/SECOND or 13 digits) on when given;
+                    it also shows what each archive removes from installations, and warns
+                    of files that a web server running as another user cannot read
+  --check URL       the same for what the update server at URL (http://HOST/, or the
+                    address of its zip.html) serves: the version list and every archive it
+                    lists, each answered with 200 and a Content-Length, uncompressed, with a
+                    strong validator, ranges served with If-Range, and caching headers as
+                    the operator guide gives them; archives' bodies are not downloaded
 
   keygen FILE       makes a new key pair: the secret key goes to FILE (made new, readable by
                     you alone; never overwritten), the public key is printed last
+  pubkey FILE       prints the public key of the secret key in FILE
   sign              signs archives that another tool wrote, each named after the versions
                     it is published for (its name begins with their 13 digits)
+  inspect LAUNCHER  prints the version, update host, public key and download rate that a
+                    Tarvo.exe (or the POSIX tarvo) was built with
 
 Exit status: 0 done (--check: no problem); 1 refused, failed, or problems found;
 2 bad command line.
@@ -85,6 +109,24 @@ std::int32_t ParseVersionNumber(std::string_view option, std::string_view text, 
     if (value > max) throw UsageError(range);
   }
   return static_cast<std::int32_t>(value);
+}
+
+// "FIRST/SECOND" or the 13 digits of an entry.
+VersionKey ParseSince(std::string_view text) {
+  const std::string usage =
+      "--since takes versions as FIRST/SECOND or 13 digits, not \"" + std::string(text) + "\"";
+  const std::size_t slash = text.find('/');
+  if (slash == std::string_view::npos) {
+    if (text.size() != kVersionDigits) throw UsageError(usage);
+    return {ParseVersionNumber("--since", text.substr(0, kFirstVersionWidth), kMaxFirstVersion,
+                               kFirstVersionWidth),
+            ParseVersionNumber("--since", text.substr(kFirstVersionWidth), kMaxSecondVersion,
+                               kSecondVersionWidth)};
+  }
+  return {
+      ParseVersionNumber("--since", text.substr(0, slash), kMaxFirstVersion, kFirstVersionWidth),
+      ParseVersionNumber("--since", text.substr(slash + 1), kMaxSecondVersion,
+                         kSecondVersionWidth)};
 }
 
 // Walks the arguments, splitting "--option=value" into the option and its value.
@@ -124,14 +166,14 @@ class ArgumentReader {
 
 Command ParseCommandLine(const std::vector<std::string>& arguments) {
   Command command;
-  std::optional<std::string> first, second, site, url, check, archives, signKey, publicKey;
+  std::optional<std::string> first, second, site, url, check, archives, signKey, publicKey, since;
   std::vector<std::string> trees;
   bool force = false, dryRun = false, help = false, version = false;
 
   const std::pair<std::string_view, std::optional<std::string>*> withValue[] = {
-      {"--first", &first},      {"--second", &second},       {"--site", &site},
-      {"--url", &url},          {"--archives", &archives},   {"--check", &check},
-      {"--sign-key", &signKey}, {"--public-key", &publicKey}};
+      {"--first", &first},      {"--second", &second},        {"--site", &site},
+      {"--url", &url},          {"--archives", &archives},    {"--check", &check},
+      {"--sign-key", &signKey}, {"--public-key", &publicKey}, {"--since", &since}};
 
   ArgumentReader reader(arguments);
   while (reader.Next()) {
@@ -161,19 +203,29 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
     return command;
   }
   const bool publishing = first || second || site || url || force || dryRun;
-  if (!trees.empty() && (trees[0] == "keygen" || trees[0] == "sign")) {
-    const bool keygen = trees[0] == "keygen";
-    if (publishing || check || archives || publicKey || (keygen && signKey)) {
-      throw UsageError(trees[0] + (keygen ? " takes only the secret key file"
-                                          : " takes only --sign-key and archives"));
+  const std::string subcommand = trees.empty() ? "" : trees[0];
+  if (subcommand == "keygen" || subcommand == "pubkey" || subcommand == "inspect") {
+    if (publishing || check || archives || publicKey || signKey) {
+      throw UsageError(subcommand + (subcommand == "inspect" ? " takes only launcher executables"
+                                                             : " takes only the secret key file"));
     }
     trees.erase(trees.begin());
-    if (keygen) {
-      if (trees.size() != 1) throw UsageError("keygen takes one secret key file");
-      command.kind = Command::Kind::kKeygen;
-      command.keys.keyFile = trees[0];
+    if (subcommand == "inspect") {
+      if (trees.empty()) throw UsageError("inspect needs the launcher executables to inspect");
+      command.kind = Command::Kind::kInspect;
+      command.launchers.assign(trees.begin(), trees.end());
       return command;
     }
+    if (trees.size() != 1) throw UsageError(subcommand + " takes one secret key file");
+    command.kind = subcommand == "keygen" ? Command::Kind::kKeygen : Command::Kind::kPubkey;
+    command.keys.keyFile = trees[0];
+    return command;
+  }
+  if (subcommand == "sign") {
+    if (publishing || check || archives || publicKey) {
+      throw UsageError("sign takes only --sign-key and archives");
+    }
+    trees.erase(trees.begin());
     if (!signKey) throw UsageError("sign needs --sign-key");
     if (trees.empty()) throw UsageError("sign needs the archives to sign");
     command.kind = Command::Kind::kSign;
@@ -183,15 +235,23 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
   }
   if (check) {
     if (publishing || signKey || !trees.empty()) {
-      throw UsageError("--check takes only a site folder, --archives and --public-key");
+      throw UsageError("--check takes only a site folder, --archives, --public-key and --since");
     }
+    if (since && !publicKey) throw UsageError("--since goes with --public-key");
     command.kind = Command::Kind::kCheck;
     command.check.site = *check;
+    command.check.server = check->starts_with("http://") || check->starts_with("https://");
+    if (command.check.server && (archives || publicKey)) {
+      throw UsageError(
+          "--check of a server's address takes nothing else: check archives, "
+          "signatures and removal lists on the site folder");
+    }
     if (archives) command.check.archives = *archives;
     command.check.publicKey = publicKey;
+    if (since) command.check.signedSince = ParseSince(*since);
     return command;
   }
-  if (publicKey) throw UsageError("--public-key goes with --check");
+  if (publicKey || since) throw UsageError("--public-key and --since go with --check");
 
   if (!site) throw UsageError("--site is missing");
   if (!url) throw UsageError("--url is missing");

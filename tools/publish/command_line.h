@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "publish/version_page.h"
+
 namespace tarvo::publish {
 
 struct PublishOptions {
@@ -28,23 +30,29 @@ struct PublishOptions {
 
 struct CheckOptions {
   std::filesystem::path site;
+  // `site` is the address of an update server ("http://HOST/"), checked over HTTP.
+  bool server = false;
   std::optional<std::filesystem::path> archives;
   // The public key (base64) every archive must be signed with; none: signatures not checked.
   std::optional<std::string> publicKey;
+  // Entries of older versions than this are not held to the public key: updates published
+  // before signing was turned on.
+  std::optional<VersionKey> signedSince;
 };
 
-// keygen SECRET_KEY_FILE; sign --sign-key SECRET_KEY_FILE ARCHIVE...
+// keygen SECRET_KEY_FILE; pubkey SECRET_KEY_FILE; sign --sign-key SECRET_KEY_FILE ARCHIVE...
 struct KeyOptions {
   std::filesystem::path keyFile;
   std::vector<std::filesystem::path> archives;
 };
 
 struct Command {
-  enum class Kind { kHelp, kVersion, kPublish, kCheck, kKeygen, kSign };
+  enum class Kind { kHelp, kVersion, kPublish, kCheck, kKeygen, kPubkey, kSign, kInspect };
   Kind kind = Kind::kHelp;
   PublishOptions publish;
   CheckOptions check;
   KeyOptions keys;
+  std::vector<std::filesystem::path> launchers;  // inspect LAUNCHER...
 };
 
 // A command line that cannot be run; the text says why.

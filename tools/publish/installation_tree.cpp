@@ -25,7 +25,8 @@ InstallationTree ScanInstallationTree(const fs::path& root) {
     const fs::directory_entry& entry = *it;
     const std::string name = entry.path().lexically_relative(root).generic_string();
     if (it.depth() == 0 && FoldName(name) == pendingFolder) {
-      tree.hasPendingFolder = true;
+      std::error_code error;
+      tree.pendingFiles = !entry.is_directory() || !fs::is_empty(entry.path(), error);
       if (entry.is_directory() && !entry.is_symlink()) it.disable_recursion_pending();
       continue;
     }

@@ -12,6 +12,9 @@ namespace tarvo::publish {
 // Pending archives live in this top-level folder of an installation; they are never part of
 // an update.
 inline constexpr std::string_view kPendingFolder = "UpdateZip";
+// The launcher's own executable, at the top of an installation: an update that carries it
+// changes every player's launcher.
+inline constexpr std::string_view kLauncherName = "Tarvo.exe";
 
 enum class NodeKind { kFile, kDirectory };
 
@@ -32,7 +35,7 @@ struct InstallationTree {
   std::vector<std::string> skipped;
   // Pairs of names that differ only in letter case, which cannot both exist on Windows.
   std::vector<std::string> collisions;
-  bool hasPendingFolder = false;
+  bool pendingFiles = false;  // the pending-archive folder holds anything
 };
 
 // Lists everything under `root`, leaving out the top-level pending-archive folder. A link to a

@@ -8,6 +8,7 @@
 #include "install/removal_list.h"
 #include "publish/archive_url.h"
 #include "publish/file_bytes.h"
+#include "publish/guard_rails/guard_rails.h"
 #include "publish/installation_tree.h"
 #include "publish/item_names.h"
 #include "publish/recorded_version.h"
@@ -25,8 +26,6 @@ namespace {
 
 // Removed files and folders listed one by one before the rest is only counted.
 constexpr std::size_t kListedDeletions = 20;
-// The launcher's own executable: an update that carries it changes every player's launcher.
-constexpr std::string_view kLauncherName = "Tarvo.exe";
 
 // Input that is not published; the text says why.
 class Refusal : public std::runtime_error {
@@ -88,14 +87,15 @@ VersionList UsableVersionList(const std::string& page, const fs::path& pagePath)
   return list;
 }
 
-// Refuses versions that players with the previous tree would never download.
-void CheckRecordedVersion(const InstallationTree& previous, const PublishOptions& options,
-                          std::ostream& err) {
+// Refuses versions that players with the previous tree would never download. Returns the
+// versions the previous tree records, when it has a configuration.
+std::optional<VersionKey> CheckRecordedVersion(const InstallationTree& previous,
+                                               const PublishOptions& options, std::ostream& err) {
   const auto config = previous.nodes.find(FoldName(kConfigName));
   if (config == previous.nodes.end() || config->second.kind != NodeKind::kFile) {
     err << "tarvo-publish: note: the previous tree has no " << kConfigName
         << ", so the versions were not checked against it\n";
-    return;
+    return std::nullopt;
   }
   const VersionKey recorded = ReadRecordedVersion(config->second.path);
   if (recorded.first != options.first) {
@@ -112,6 +112,15 @@ void CheckRecordedVersion(const InstallationTree& previous, const PublishOptions
                   "updates with a greater one than that, not " +
                   std::to_string(options.second));
   }
+  return recorded;
+}
+
+// Refuses the update for every one of `reasons`, if there are any.
+void RefuseIfAny(const std::vector<std::string>& reasons) {
+  if (reasons.empty()) return;
+  std::string message = "this update cannot be published:";
+  for (const std::string& reason : reasons) message += "\n  " + reason;
+  throw Refusal(message);
 }
 
 void Warn(std::ostream& err, const std::string& text) {
@@ -155,8 +164,9 @@ Removals PlanRemovals(const TreeChanges& changes) {
 void WarnAboutChanges(const InstallationTree& next, const TreeChanges& changes,
                       const Removals& removals, const PublishOptions& options, std::ostream& err) {
   for (const std::string& skipped : next.skipped) Warn(err, "left out " + skipped);
-  if (next.hasPendingFolder) {
-    Warn(err, "left out " + std::string(kPendingFolder) + ", the folder of pending downloads");
+  if (next.pendingFiles) {
+    Warn(err, "left out what " + std::string(kPendingFolder) +
+                  " holds: pending downloads are never part of an update");
   }
   if (!removals.kept.empty()) {
     Warn(err, std::to_string(removals.kept.size()) +
@@ -174,7 +184,7 @@ void WarnAboutChanges(const InstallationTree& next, const TreeChanges& changes,
     } else if (key == FoldName(kLauncherName)) {
       Warn(err, item.name +
                     " is in the update: players' launchers replace themselves with it and run "
-                    "it from their next start; it must be built for the same update host");
+                    "it from their next start");
     }
   }
   if (changes.items.empty() && removals.empty()) {
@@ -260,15 +270,15 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
 
   const InstallationTree previous = ScanInstallationTree(options.previous);
   const InstallationTree next = ScanInstallationTree(options.next);
-  CheckRecordedVersion(previous, options, err);
+  const std::optional<VersionKey> base = CheckRecordedVersion(previous, options, err);
   const TreeChanges changes = CompareTrees(previous, next, err);
-  if (!changes.problems.empty()) {
-    std::string message = "this update cannot be published:";
-    for (const std::string& problem : changes.problems) message += "\n  " + problem;
-    throw Refusal(message);
-  }
+  RefuseIfAny(changes.problems);
   const Removals removals = PlanRemovals(changes);
   WarnAboutChanges(next, changes, removals, options, err);
+  const GuardRailFindings findings =
+      CheckPublishGuardRails(options, previous, changes, site.list, base, signKey);
+  for (const std::string& warning : findings.warnings) Warn(err, warning);
+  RefuseIfAny(findings.refusals);
 
   const std::string newPage =
       site.replacing
@@ -309,7 +319,7 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
                      list.size(), std::chrono::duration_cast<std::chrono::seconds>(now).count()});
   }
   WriteUpdateArchive(stagedArchive.path(), items, err);
-  if (signKey) SignArchiveFile(stagedArchive.path(), digits, *signKey);
+  if (signKey) SignArchiveFile(stagedArchive.path(), digits, *signKey, err);
   // Written where the page really is, so that a link to it stays a link.
   const fs::path pageTarget = site.pageExists ? fs::canonical(pagePath) : pagePath;
   StagedFile stagedPage(pageTarget);
@@ -325,6 +335,9 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
     std::error_code ignored;
     if (!site.archiveExists) fs::remove(archivePath, ignored);
     throw;
+  }
+  for (const std::string& warning : NotePublished(options, base, {archivePath, pagePath})) {
+    Warn(err, warning);
   }
   out << "wrote " << archivePath.string() << " (" << archiveBytes << " bytes"
       << (signKey ? ", signed" : "") << ") with " << summary << "\n";

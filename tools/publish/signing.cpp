@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "publish/file_bytes.h"
+#include "publish/progress.h"
 
 namespace tarvo::publish {
 
@@ -53,6 +54,25 @@ int RunKeygen(const fs::path& path, std::ostream& out, std::ostream& err) {
   return 0;
 }
 
+int RunPubkey(const fs::path& path, std::ostream& out, std::ostream& err) {
+  try {
+    const PublicKey key = PublicKeyOf(ReadSecretKeyFile(path));
+    out << "public key of " << path.string() << " (build Tarvo.exe with -DTARVO_PUBLIC_KEY=<it>):\n"
+        << EncodeBase64(key.bytes.data(), key.bytes.size()) << "\n";
+    return 0;
+  } catch (const std::exception& failure) {
+    err << "tarvo-publish: " << failure.what() << "\n";
+    return 1;
+  }
+}
+
+PublicKey PublicKeyOf(const SecretKey& key) {
+  // The secret key holds its seed, then the public key.
+  PublicKey publicKey;
+  std::copy(key.bytes.end() - publicKey.bytes.size(), key.bytes.end(), publicKey.bytes.begin());
+  return publicKey;
+}
+
 SecretKey ReadSecretKeyFile(const fs::path& path) {
   const std::optional<SecretKey> key = DecodeSecretKey(Trimmed(ReadFileBytes(path)));
   if (!key) throw std::runtime_error(path.string() + " holds no secret key made by keygen");
@@ -65,15 +85,19 @@ PublicKey ParsePublicKey(const std::string& text) {
   return *key;
 }
 
-void SignArchiveFile(const fs::path& path, const std::string& versions, const SecretKey& key) {
+void SignArchiveFile(const fs::path& path, const std::string& versions, const SecretKey& key,
+                     std::ostream& progressOut) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());
+  std::error_code ignored;
+  Progress progress(progressOut, "signing", 1, fs::file_size(path, ignored));
   ArchiveStream stream(ArchiveStream::Hashing::kHere, versions);
   for (;;) {
     StreamTail::Block block(kReadBlock);
     in.read(block.data(), static_cast<std::streamsize>(block.size()));
     if (in.gcount() <= 0) break;
     block.resize(static_cast<std::size_t>(in.gcount()));
+    progress.Advance(block.size(), false);
     stream.Append(std::move(block));
   }
   if (in.bad()) throw std::runtime_error("cannot read " + path.string());
@@ -92,6 +116,25 @@ void SignArchiveFile(const fs::path& path, const std::string& versions, const Se
     if (!out) throw std::runtime_error("cannot write " + path.string());
   }
   fs::resize_file(path, ending->signedEnd + end.size());
+}
+
+bool ArchiveCarriesSignature(const fs::path& path) {
+  constexpr std::uint64_t kTail = 128 << 10;
+  std::ifstream in(path, std::ios::binary);
+  std::error_code error;
+  const std::uint64_t size = fs::file_size(path, error);
+  if (!in || error) return false;
+  const std::uint64_t from = size > kTail ? size - kTail : 0;
+  ArchiveStream stream(ArchiveStream::Hashing::kNone);
+  stream.Skip(from);
+  StreamTail::Block block(static_cast<std::size_t>(size - from));
+  in.seekg(static_cast<std::streamoff>(from));
+  in.read(block.data(), static_cast<std::streamsize>(block.size()));
+  if (in.gcount() != static_cast<std::streamsize>(block.size())) return false;
+  stream.Append(std::move(block));
+  const auto ending = stream.Finish();
+  return ending && ending->commentReachesEnd && ending->comment.size() == kSignatureCommentSize &&
+         ending->comment.starts_with(kSignatureCommentHead);
 }
 
 int RunSign(const fs::path& keyFile, const std::vector<fs::path>& archives, std::ostream& out,
@@ -113,7 +156,7 @@ int RunSign(const fs::path& keyFile, const std::vector<fs::path>& archives, std:
                                  "it is published for");
       }
       if (!fs::is_regular_file(archive)) throw std::runtime_error(archive.string() + " is no file");
-      SignArchiveFile(archive, versions, key);
+      SignArchiveFile(archive, versions, key, err);
       out << "signed " << archive.string() << " for " << versions << "\n";
     } catch (const std::exception& failure) {
       err << "tarvo-publish: " << failure.what() << "\n";

@@ -7,6 +7,7 @@
 #include "install/removal_list.h"
 #include "publish/archive_url.h"
 #include "publish/file_bytes.h"
+#include "publish/guard_rails/served_files.h"
 #include "publish/version_page.h"
 #include "unzip/zip_archive.h"
 
@@ -76,43 +77,54 @@ void CheckRemovals(const std::string& label, const fs::path& file,
   }
 }
 
-// The problems of one entry: its fields, its URL, its archive on the site.
-void CheckEntry(const VersionEntry& entry, const fs::path& site,
-                const std::optional<fs::path>& archives, const std::optional<PublicKey>& key,
-                std::vector<std::string>& problems, std::vector<std::string>* removals) {
-  const std::string label = EntryLabel(entry);
+// The problems of one entry's fields and URL. True when it has a URL to fetch.
+bool CheckEntryText(const VersionEntry& entry, const std::string& label,
+                    std::vector<std::string>& problems) {
   const std::string_view digits = std::string_view(entry.text).substr(0, kVersionDigits);
   if (digits.size() < kVersionDigits || !IsDigits(digits)) {
     problems.push_back(label + ": does not begin with 13 digits, so the launcher never " +
                        "downloads it");
   }
-  const std::string_view url = entry.Url();
-  if (url.empty()) {
+  if (entry.Url().empty()) {
     problems.push_back(label + ": no archive URL, so the launcher never downloads it");
-    return;
+    return false;
   }
-  if (!IsPlainUrl(url)) {
+  if (!IsPlainUrl(entry.Url())) {
     problems.push_back(label + ": the archive URL holds white space or characters beyond ASCII");
   }
-  const std::string name = ArchiveNameFromUrl(url);
-  const std::optional<fs::path> file =
-      archives ? std::optional<fs::path>(*archives / fs::path(std::string(name)))
-               : SiteFileForUrl(site, url);
+  return true;
+}
+
+// The problems of an entry's archive in the site folder. Returns its file when there is one.
+std::optional<fs::path> CheckArchiveFile(const VersionEntry& entry, const std::string& label,
+                                         const fs::path& site,
+                                         const std::optional<fs::path>& archives,
+                                         const std::optional<PublicKey>& key,
+                                         std::vector<std::string>& problems,
+                                         std::vector<std::string>* removals) {
+  const std::string_view url = entry.Url();
+  const std::optional<fs::path> file = ListedArchivePath(url, site, archives);
   if (!file) {
     problems.push_back(label + ": the archive URL's path does not lead into the site");
-  } else if (name.empty() || !fs::is_regular_file(*file)) {
+    return std::nullopt;
+  }
+  if (ArchiveNameFromUrl(url).empty() || !fs::is_regular_file(*file)) {
     problems.push_back(label + ": archive missing: " + file->string());
-  } else if (!ZipCheckArchive(Utf8ToUtf16(file->string()).c_str())) {
+    return std::nullopt;
+  }
+  if (!ZipCheckArchive(Utf8ToUtf16(file->string()).c_str())) {
     problems.push_back(label + ": " + file->string() +
                        " is no zip archive that the launcher reads whole, so it never stores it");
-  } else {
-    if (key && !VerifyArchiveFile(Utf8ToUtf16(file->string()).c_str(), *key, digits)) {
-      problems.push_back(label + ": " + file->string() +
-                         " is not signed with the key for these versions, so launchers built "
-                         "with it never store it");
-    }
-    CheckRemovals(label, *file, problems, removals);
+    return file;
   }
+  if (key && !VerifyArchiveFile(Utf8ToUtf16(file->string()).c_str(), *key,
+                                entry.text.substr(0, kVersionDigits))) {
+    problems.push_back(label + ": " + file->string() +
+                       " is not signed with the key for these versions, so launchers built "
+                       "with it never store it");
+  }
+  CheckRemovals(label, *file, problems, removals);
+  return file;
 }
 
 }  // namespace
@@ -125,21 +137,23 @@ std::optional<fs::path> SiteFileForUrl(const fs::path& site, std::string_view ur
   return file;
 }
 
-std::vector<std::string> CheckSite(const fs::path& site, const std::optional<fs::path>& archives,
-                                   const std::optional<PublicKey>& key,
-                                   std::vector<std::string>* removals) {
-  const fs::path pagePath = site / kPageName;
-  const std::string page = ReadFileBytes(pagePath);
+std::optional<fs::path> ListedArchivePath(std::string_view url, const fs::path& site,
+                                          const std::optional<fs::path>& archives) {
+  if (archives) return *archives / fs::path(ArchiveNameFromUrl(url));
+  return SiteFileForUrl(site, url);
+}
 
+std::vector<std::string> CheckVersionPage(std::string_view page, const std::string& pageName,
+                                          const ArchiveCheck& archive) {
   std::vector<std::string> problems;
   const VersionList list = ParseVersionList(page);
   if (list.state == ListState::kMissing) {
-    problems.push_back(pagePath.string() + " has no " + std::string(kListOpenTag) + " ... " +
+    problems.push_back(pageName + " has no " + std::string(kListOpenTag) + " ... " +
                        std::string(kListCloseTag) + " element");
     return problems;
   }
   if (list.state == ListState::kClosedBeforeOpened) {
-    problems.push_back(pagePath.string() + ": the first " + std::string(kListCloseTag) +
+    problems.push_back(pageName + ": the first " + std::string(kListCloseTag) +
                        " comes before the first " + std::string(kListOpenTag) +
                        ", so the launcher sees an empty list");
     return problems;
@@ -148,14 +162,33 @@ std::vector<std::string> CheckSite(const fs::path& site, const std::optional<fs:
 
   std::map<VersionKey, const VersionEntry*> byVersions;
   for (const VersionEntry& entry : list.entries) {
-    CheckEntry(entry, site, archives, key, problems, removals);
+    const std::string label = EntryLabel(entry);
+    if (CheckEntryText(entry, label, problems)) archive(entry, label, problems);
     const auto [sameVersions, firstOfVersions] = byVersions.emplace(entry.key, &entry);
     if (!firstOfVersions) {
-      problems.push_back(EntryLabel(entry) + ": the same versions as line " +
+      problems.push_back(label + ": the same versions as line " +
                          std::to_string(sameVersions->second->line) +
                          "; players download only the first of them");
     }
   }
+  return problems;
+}
+
+std::vector<std::string> CheckSite(const fs::path& site, const std::optional<fs::path>& archives,
+                                   const std::optional<PublicKey>& key, SiteNotes* notes,
+                                   std::optional<VersionKey> signedSince) {
+  const fs::path pagePath = site / kPageName;
+  std::vector<fs::path> served = {pagePath};
+  const auto problems = CheckVersionPage(
+      ReadFileBytes(pagePath), pagePath.string(),
+      [&](const VersionEntry& entry, const std::string& label, std::vector<std::string>& found) {
+        const bool signedOne = key && !(signedSince && entry.key < *signedSince);
+        const auto file =
+            CheckArchiveFile(entry, label, site, archives, signedOne ? key : std::nullopt, found,
+                             notes ? &notes->removals : nullptr);
+        if (file) served.push_back(*file);
+      });
+  if (notes) notes->unservable = UnservableByOthers(served);
   return problems;
 }
 

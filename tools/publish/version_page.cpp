@@ -121,6 +121,10 @@ VersionList ParseVersionList(std::string_view page) {
   return list;
 }
 
+std::string VersionsText(VersionKey key) {
+  return std::to_string(key.first) + "/" + std::to_string(key.second);
+}
+
 std::string NewVersionPage() {
   return "<!DOCTYPE html>\n"
          "<html>\n"

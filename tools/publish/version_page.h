@@ -70,6 +70,9 @@ VersionKey ReadVersionKey(std::string_view entryText);
 // The 13 version characters of `key` ("%05d%08d"). The key must lie within the widths.
 std::string FormatVersionDigits(VersionKey key);
 
+// "FIRST/SECOND", as operators write versions.
+std::string VersionsText(VersionKey key);
+
 // A page holding nothing but an empty version list, for a site that has none yet.
 std::string NewVersionPage();
 

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "platform/files.h"
 #include "platform/posix/last_error.h"
 #include "platform/posix/native_path.h"
+#include "platform/posix/spawn_gate.h"
 
 namespace tarvo {
 
@@ -217,6 +219,8 @@ namespace {
 // Takes the exclusive lock of the file open at `fd`. 1: held, and the file is still the one
 // at `path`; 0: it was deleted or replaced meanwhile; -1: failed (another holds it, or worse).
 int LockExclusive(int fd, const std::string& path) {
+  // Not while a child being spawned holds copies of this process's earlier descriptors.
+  const std::shared_lock<std::shared_mutex> gate(SpawnGate());
   // flock, not fcntl: a lock of this process's own other descriptor keeps it out too.
   while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;

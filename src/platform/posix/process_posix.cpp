@@ -5,11 +5,13 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <mutex>
 #include <string>
 #include <thread>
 
 #include "common/utf.h"
 #include "platform/posix/native_path.h"
+#include "platform/posix/spawn_gate.h"
 #include "platform/process.h"
 
 extern char** environ;
@@ -50,7 +52,12 @@ BOOL ShellExecuteW(HWND, const char16_t*, const char16_t* file, const char16_t* 
   std::string arg1 = argument;
   char* argv[] = {arg0.data(), arg1.empty() ? nullptr : arg1.data(), nullptr};
   pid_t pid = 0;
-  const int error = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
+  int error = 0;
+  {
+    // posix_spawn returns once the child runs its program, its copies of descriptors closed.
+    const std::unique_lock<std::shared_mutex> gate(SpawnGate());
+    error = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
+  }
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (error != 0) return FALSE;

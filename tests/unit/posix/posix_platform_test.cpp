@@ -1,15 +1,17 @@
 // What the POSIX layer adds to stand in for Windows: directory order, backslash separators,
-// and termination signals as IDCANCEL.
+// locks that a client being started does not hold, and termination signals as IDCANCEL.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
 #include "platform/files.h"
 #include "platform/framework.h"
+#include "platform/process.h"
 #include "support/test_support.h"
 
 namespace tarvo {
@@ -49,6 +51,31 @@ TEST(PosixFiles, BackslashesSeparateAndReturnedPathsUseThem) {
             test::CoreText(std::filesystem::canonical(dir.path() / "a" / "b")));
   EXPECT_EQ(std::u16string(now).find(u'/'), std::u16string::npos);
   SetCurrentDirectoryW(saved);
+}
+
+// A client being started holds copies of the launcher's descriptors, and the locks with them,
+// until it runs; a file that a download closes and opens again meanwhile, as it does to check
+// its archive, still opens.
+TEST(PosixProcess, AFileOpenedAgainWhileTheClientStartsIsNotHeldByIt) {
+  test::TempDir dir;
+  const std::u16string path = test::CoreText(dir.path() / "0000100000003.zip.kept");
+  std::atomic<bool> started{false};
+  std::thread client([&started] {
+    for (int i = 0; i < 200; ++i) {
+      ShellExecuteW(nullptr, u"open", u"/bin/true", u"", nullptr, SW_SHOWNORMAL);
+    }
+    started = true;
+  });
+  int refused = 0;
+  while (!started) {
+    CFile kept;
+    if (!kept.Open(path.c_str(),
+                   CFile::modeCreate | CFile::modeReadWrite | CFile::shareExclusive)) {
+      ++refused;
+    }
+  }
+  client.join();
+  EXPECT_EQ(refused, 0);
 }
 
 class IdleDialog : public CDialog {
