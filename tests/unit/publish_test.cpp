@@ -651,7 +651,9 @@ TEST_F(PublishTool, ArchivesOfManyItemsEndInAZip64EndRecord) {
 TEST_F(PublishTool, CheckReportsMissingArchivesAndEntriesTheLauncherSkips) {
   const std::string archive = test::BuildZip({{"a.txt", "a"}});
   Touch(site_ / "updates/0000100000002.zip", archive);
-  Touch(site_ / "updates/0000100000003-hotfix.ZIP", archive);
+  // Two spellings of one file: only the last would stay in players' installations.
+  Touch(site_ / "updates/0000100000003-hotfix.ZIP",
+        test::BuildZip({{"Data/A.dat", "a"}, {"b.txt", "b"}, {"./data//a.dat ", "c"}}));
   Touch(site_ / "updates/0000100000004.zip", archive);
   Touch(site_ / "updates/update5.zip", archive);
   Touch(site_ / "updates/0000100000006.rar", "Rar!");
@@ -674,7 +676,7 @@ TEST_F(PublishTool, CheckReportsMissingArchivesAndEntriesTheLauncherSkips) {
   std::string all;
   for (const auto& problem : problems) all += problem + "\n";
   // The launcher names its download after the entry, so any archive name will do.
-  EXPECT_EQ(problems.size(), 7u) << all;
+  EXPECT_EQ(problems.size(), 8u) << all;
   const auto reported = [&](std::string_view text) { return all.find(text) != std::string::npos; };
   EXPECT_TRUE(reported("line 7, entry 0000100000007: archive missing: " +
                        (site_ / "updates/0000100000007.zip").string()))
@@ -689,6 +691,7 @@ TEST_F(PublishTool, CheckReportsMissingArchivesAndEntriesTheLauncherSkips) {
       << all;
   EXPECT_TRUE(reported("line 10, entry  000100000009: the archive URL holds white space")) << all;
   EXPECT_TRUE(reported("line 11, entry 0000100000010: no archive URL")) << all;
+  EXPECT_TRUE(reported("items 1 and 3 both name data/a.dat")) << all;
   EXPECT_TRUE(
       reported("line 6, entry 0000100000006: " + (site_ / "updates/0000100000006.rar").string() +
                " is no zip archive that the launcher reads whole"))
@@ -696,7 +699,7 @@ TEST_F(PublishTool, CheckReportsMissingArchivesAndEntriesTheLauncherSkips) {
 
   const RunResult run = Run({"--check", site_.string()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find("7 problem(s)"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("8 problem(s)"), std::string::npos) << run.out;
 
   // With an archive folder, archives are looked up by name there instead.
   const auto inMirror = CheckSite(site_, site_ / "mirror");

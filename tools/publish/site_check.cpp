@@ -8,6 +8,7 @@
 #include "publish/archive_url.h"
 #include "publish/file_bytes.h"
 #include "publish/guard_rails/served_files.h"
+#include "publish/same_file_items.h"
 #include "publish/version_page.h"
 #include "unzip/zip_archive.h"
 
@@ -124,6 +125,9 @@ std::optional<fs::path> CheckArchiveFile(const VersionEntry& entry, const std::s
                        "with it never store it");
   }
   CheckRemovals(label, *file, problems, removals);
+  for (const std::string& text : SameFileItems(*file)) {
+    problems.push_back(label + ": " + file->string() + ": " + text);
+  }
   return file;
 }
 

@@ -54,7 +54,8 @@ struct SiteNotes {
 // name in `archives` when given) or that the launcher's zip reader does not open
 // (ZipCheckArchive: a download it would never store); with `key`, archives that are not signed
 // with it for their entry's versions (of `signedSince` or newer, when given); removal lists
-// that launchers cannot read, or names in them that launchers refuse to remove. With `notes`,
+// that launchers cannot read, or names in them that launchers refuse to remove; items of one
+// archive that name the same file (SameFileItems). With `notes`,
 // what it notes besides. Throws std::runtime_error when the page cannot be read.
 std::vector<std::string> CheckSite(const std::filesystem::path& site,
                                    const std::optional<std::filesystem::path>& archives,
