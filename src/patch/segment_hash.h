@@ -1,0 +1,19 @@
+#pragma once
+// The hash that names the pieces of a patch and the files it makes: BLAKE2b with a 32-byte
+// digest, unkeyed (what "b2sum -l 256" prints for the same bytes).
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+namespace tarvo {
+
+using SegmentHash = std::array<unsigned char, 32>;
+
+// The hash of `size` bytes at `data`.
+SegmentHash HashBytes(const void* data, std::size_t size);
+
+// The hash as 64 lower-case hexadecimal digits.
+std::string HashToHex(const SegmentHash& hash);
+
+}  // namespace tarvo
