@@ -127,7 +127,8 @@ ZipResult CopyItemData(ZipReader& reader, const ZipItem& item, COutputFile& outp
   }
 }
 
-ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view name) {
+ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view name,
+                      ZipItemWriter* writer) {
   ZipItem item{};
   if (const ZipResult result = ReadZipItem(reader, index, &item); result != ZIP_OK) {
     return result;
@@ -181,7 +182,8 @@ ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view
     if (folderError != 0 && !IsSystemFailure(error)) error = folderError;
     return Classify(error, ZIP_ERR_FILE);
   }
-  ZipResult result = CopyItemData(reader, item, output);
+  ZipResult result = writer != nullptr ? WriteItemData(reader, item, *writer, target.file, output)
+                                       : CopyItemData(reader, item, output);
   if (result == ZIP_OK && reader.flush != nullptr &&
       !reader.flush->FlushOutputFile(output, temporary.path())) {
     result = Classify(GetLastError(), ZIP_ERR_WRITE);
@@ -274,18 +276,32 @@ ZipResult ZipDiscardHeldItems(ZipHandle handle) noexcept {
   return ZIP_OK;
 }
 
-ZipResult ZipExtractItem(ZipHandle handle, std::int32_t index, const char16_t* name) noexcept {
+namespace {
+
+ZipResult ExtractItemNoThrow(ZipHandle handle, std::int32_t index, const char16_t* name,
+                             ZipItemWriter* writer) noexcept {
   if (handle == nullptr) return ZIP_ERR_ARGS;
   ZipReader& reader = *handle;
   try {
     reader.CloseEntry();
     if (index < 0 || index >= reader.directory.count || name == nullptr) return ZIP_ERR_ARGS;
-    return ExtractItem(reader, index, name);
+    return ExtractItem(reader, index, name, writer);
   } catch (...) {
     // Memory for the buffers could not be had.
     reader.CloseEntry();
     return ZIP_ERR_SYSTEM;
   }
+}
+
+}  // namespace
+
+ZipResult ZipExtractItem(ZipHandle handle, std::int32_t index, const char16_t* name) noexcept {
+  return ExtractItemNoThrow(handle, index, name, nullptr);
+}
+
+ZipResult ZipExtractItemWith(ZipHandle handle, std::int32_t index, const char16_t* name,
+                             ZipItemWriter& writer) noexcept {
+  return ExtractItemNoThrow(handle, index, name, &writer);
 }
 
 }  // namespace tarvo
