@@ -2,6 +2,7 @@
 // Background downloads of update archives: one detached worker thread per archive, which stores
 // the archive only when it arrived whole and then posts WM_DOWNLOAD_FINISHED to the launcher.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,10 @@ class DownloadPacer;
 inline constexpr TransferLimits kDownloadLimits{std::chrono::milliseconds(0),
                                                 std::chrono::seconds(60), 60 * 1024};
 
+// Whether a complete body, in the file at `path`, is what a download other than an update
+// archive is to store. Called on the download's own thread; must not throw.
+using BodyCheck = std::function<bool(const std::u16string& path)>;
+
 // What a worker is to fetch and where to store it.
 struct DownloadRequest {
   std::u16string url;          // absolute HTTP URL of the archive
@@ -30,13 +35,17 @@ struct DownloadRequest {
   std::optional<PublicKey> publicKey = std::nullopt;
   // Shared by the downloads of one launcher to keep them together under a rate; none: no limit.
   std::shared_ptr<DownloadPacer> pacer = nullptr;
+  // Set for a download that is no update archive (a segment a patch needs): its body is stored
+  // when this accepts it, instead of when it is a zip archive signed with publicKey, and its end
+  // is reported with wParam 0 stored or not, so that it never ends the launcher on its own.
+  BodyCheck accept = nullptr;
 };
 
 // Starts a worker that fetches `url` into `destination` and returns at once; the worker posts
 // WM_DOWNLOAD_FINISHED to the application's main window when it ends, with wParam 1 when it
-// stored the archive and 0 when not. An empty `url` starts nothing, and no message follows.
-// Should no thread start, the message (0) is posted at once, so that the launcher never waits
-// for a worker that does not exist.
+// stored the archive and 0 when not (always 0 for a request with `accept`). An empty `url`
+// starts nothing, and no message follows. Should no thread start, the message (0) is posted at
+// once, so that the launcher never waits for a worker that does not exist.
 void StartDownload(const std::u16string& url, const std::u16string& destination);
 
 // StartDownload of a whole request, with the thread start given (CreateThread above).

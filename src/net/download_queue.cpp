@@ -9,16 +9,19 @@ namespace tarvo {
 DownloadQueue::DownloadQueue(const std::optional<PublicKey>& publicKey,
                              std::shared_ptr<DownloadPacer> pacer)
     : DownloadQueue(
-          [publicKey, pacer](const std::u16string& url, const std::u16string& destination) {
-            StartDownload(DownloadRequest{url, destination, kDownloadLimits, publicKey, pacer},
-                          &CreateThread);
+          [publicKey, pacer](const std::u16string& url, const std::u16string& destination,
+                             const BodyCheck& accept) {
+            StartDownload(
+                DownloadRequest{url, destination, kDownloadLimits, publicKey, pacer, accept},
+                &CreateThread);
           },
           kMaxTransfers) {}
 
 DownloadQueue::DownloadQueue(Start start, std::size_t maxTransfers)
     : m_start(std::move(start)), m_maxTransfers(std::max<std::size_t>(maxTransfers, 1)) {}
 
-bool DownloadQueue::Add(const std::u16string& url, const std::u16string& destination) {
+bool DownloadQueue::Add(const std::u16string& url, const std::u16string& destination,
+                        BodyCheck accept) {
   // StartDownload takes a URL up to its first NUL, and starts nothing for an empty one.
   if (url.empty() || url[0] == u'\0' || m_planned.size() >= kMaxPlannedDownloads) return false;
   std::u16string key = destination;
@@ -26,9 +29,9 @@ bool DownloadQueue::Add(const std::u16string& url, const std::u16string& destina
   if (!m_planned.insert(std::move(key)).second) return false;
   if (m_running < m_maxTransfers) {
     ++m_running;
-    m_start(url, destination);
+    m_start(url, destination, accept);
   } else {
-    m_waiting.push_back({url, destination});
+    m_waiting.push_back({url, destination, std::move(accept)});
   }
   return true;
 }
@@ -42,7 +45,7 @@ bool DownloadQueue::Ended(bool stored) {
     const Waiting next = std::move(m_waiting.front());
     m_waiting.pop_front();
     ++m_running;
-    m_start(next.url, next.destination);
+    m_start(next.url, next.destination, next.accept);
   }
   return m_stored || m_ended >= m_planned.size();
 }

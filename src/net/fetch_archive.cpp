@@ -45,9 +45,11 @@ class PartialArchive {
  public:
   // Opens the kept file, made when missing. Throws CFileException, with
   // ERROR_SHARING_VIOLATION when another running launcher holds it.
-  PartialArchive(const std::u16string& destination, const std::optional<PublicKey>& key)
+  PartialArchive(const std::u16string& destination, const std::optional<PublicKey>& key,
+                 BodyCheck accept)
       : destination_(destination),
         key_(key),
+        accept_(std::move(accept)),
         path_(KeptBytesPath(destination)),
         infoPath_(KeptInfoPath(destination)),
         file_(path_.c_str(), CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite |
@@ -144,16 +146,17 @@ class PartialArchive {
   }
 
   // Writes what is kept and checks that the file is a zip archive that the installer can read,
-  // and signed when a key is given. False when it is not.
+  // and signed when a key is given; or, for a body that is no archive, that its check accepts
+  // it. False when it is not.
   bool Complete() {
     Flush();
     const std::optional<ArchiveStream::Ending> ending = stream_->Finish();
-    if (!ending) return false;
+    if (!ending && !accept_) return false;
     // Read back with the installer's own reading; Windows lets no reader share the file with
     // its writer, so it is flushed and closed first.
     file_.Flush();
     file_.Close();
-    const bool readable = ZipCheckArchive(path_.c_str());
+    const bool readable = accept_ ? accept_(path_) : ZipCheckArchive(path_.c_str());
     // Held again at once, as a refusal is written into it. Should another launcher have taken
     // it meanwhile, the file is its own now and is left alone.
     if (!file_.Open(path_.c_str(), CFile::modeReadWrite | CFile::shareExclusive)) {
@@ -161,7 +164,7 @@ class PartialArchive {
       return false;
     }
     if (!readable) return false;
-    return !key_ || VerifyEnding(*ending, *key_);
+    return accept_ || !key_ || VerifyEnding(*ending, *key_);
   }
 
   // Closes the file and moves it over the destination; false when the move fails. The bytes
@@ -250,6 +253,7 @@ class PartialArchive {
 
   std::u16string destination_;
   std::optional<PublicKey> key_;
+  BodyCheck accept_;
   std::u16string path_;
   std::u16string infoPath_;
   CFile file_;
@@ -285,7 +289,7 @@ std::optional<Validator> ResponseValidator(CHttpFile& file) {
 bool ReceiveArchive(const DownloadRequest& request, TransferGuard& guard,
                     std::unique_ptr<PartialArchive>& part) {
   // Held until the transfer ends: another launcher neither fetches nor touches this one.
-  part = std::make_unique<PartialArchive>(request.destination, request.publicKey);
+  part = std::make_unique<PartialArchive>(request.destination, request.publicKey, request.accept);
   const std::optional<KeptRecord> kept = part->record();
   std::u16string headers;
   if (kept && kept->refused) {

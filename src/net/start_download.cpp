@@ -63,7 +63,9 @@ DWORD DownloadThreadProc(void* parameter) {
   std::unique_ptr<DownloadRequest> request(static_cast<DownloadRequest*>(parameter));
   CoInitialize(nullptr);
   const FetchOutcome outcome = request ? FetchWatched(*request) : FetchOutcome::kFailed;
-  if (outcome != FetchOutcome::kGivenUp) PostDownloadFinished(outcome == FetchOutcome::kStored);
+  if (outcome != FetchOutcome::kGivenUp) {
+    PostDownloadFinished(outcome == FetchOutcome::kStored && request && !request->accept);
+  }
   request.reset();
   CoUninitialize();
   return 0;
