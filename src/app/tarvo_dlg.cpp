@@ -4,6 +4,7 @@
 #include "app/tarvo_app.h"
 #include "config/download_rate.h"
 #include "install/pending_archives.h"
+#include "patch/fetched_segments.h"
 #include "platform/process.h"
 #include "res/resource.h"
 #include "update/launcher_planner.h"
@@ -97,15 +98,19 @@ BOOL CTarvoDlg::OnInitDialog() {
   }
 
   // What the previous start downloaded is installed before anything else looks at the versions,
-  // by one launcher at a time.
+  // by one launcher at a time. The segments that its patches lack are fetched in this start.
+  std::optional<FetchedSegments> segments;
   RunStep([&] {
+    segments.emplace(directory);
     CFolderLock lock;
     if (!LockPendingArchives(directory, lock)) return;
     std::vector<std::u16string> finished;
     RunStep([&] {
-      InstallPendingArchives(directory, finished, m_publicKey, &FindFiles, LauncherDiskFlush());
+      InstallPendingArchives(directory, finished, m_publicKey, &FindFiles, LauncherDiskFlush(),
+                             &*segments);
     });
     RunStep([&] { DeletePendingArchives(directory, finished); });
+    RunStep([&] { segments->Tidy(&FindFiles); });
   });
 
   // Read after the installation, which may have replaced Sys\Config.ini.
@@ -115,12 +120,17 @@ BOOL CTarvoDlg::OnInitDialog() {
     m_pacer->SetRate(std::uint64_t{rate} * 1024);
   });
 
-  // Blocks until the version list has been fetched and planned, or its deadline has passed;
-  // downloads run on their own.
+  // Segments go first: an archive waiting for them holds back every later one.
   int started = 0;
   RunStep([&] {
+    if (segments && segments->Fetch(m_downloads) > 0) started = 1;
+  });
+
+  // Blocks until the version list has been fetched and planned, or its deadline has passed;
+  // downloads run on their own.
+  RunStep([&] {
     LauncherPlanner planner(m_downloads, directory);
-    started = RunUpdateCheck(std::u16string(kVersionListUrl), planner, directory);
+    if (RunUpdateCheck(std::u16string(kVersionListUrl), planner, directory) != 0) started = 1;
   });
 
   RunStep([&] {
