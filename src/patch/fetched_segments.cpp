@@ -16,7 +16,8 @@ namespace {
 constexpr std::u16string_view kFrameSuffix = u".zst";
 
 // Reads the whole file at `path` into `bytes` when it holds at most `limit` bytes.
-bool ReadSmallFile(const std::u16string& path, std::size_t limit, std::vector<std::uint8_t>& bytes) {
+bool ReadSmallFile(const std::u16string& path, std::size_t limit,
+                   std::vector<std::uint8_t>& bytes) {
   CFile file;
   if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite)) return false;
   try {
@@ -43,8 +44,7 @@ BodyCheck SegmentCheck(NeededSegment segment, std::shared_ptr<std::mutex> oneAtA
       const std::lock_guard lock(*oneAtATime);
       std::vector<std::uint8_t> frame;
       std::vector<std::uint8_t> out(segment.length);
-      return ReadSmallFile(path, kMaxFrameSize, frame) &&
-             SegmentDecoder().Decode(frame, {}, out) &&
+      return ReadSmallFile(path, kMaxFrameSize, frame) && SegmentDecoder().Decode(frame, {}, out) &&
              HashBytes(out.data(), out.size()) == segment.hash;
     } catch (...) {
       return false;
@@ -91,8 +91,10 @@ void FetchedSegments::Tidy(
   const bool archivesPending = !findFiles(m_pending + u"*.zip").empty();
   if (archivesPending && !awaiting()) return;  // what they need is not known this time
   std::set<std::u16string> wanted;
-  for (const Missing& missing : m_missing) wanted.insert(Path(missing.segment.hash));
-  for (const SegmentHash& hash : m_found) wanted.insert(Path(hash));
+  if (archivesPending) {
+    for (const Missing& missing : m_missing) wanted.insert(Path(missing.segment.hash));
+    for (const SegmentHash& hash : m_found) wanted.insert(Path(hash));
+  }
   for (const std::u16string& name : findFiles(m_folder + u"*")) {
     const std::u16string path = m_folder + name;
     // A frame, or the kept bytes and record of one being fetched.
