@@ -13,27 +13,6 @@ namespace tarvo {
 
 namespace {
 
-// The patch, as the archive's item holds it.
-class ItemSource final : public PatchSource {
- public:
-  explicit ItemSource(ZipItemReader& item) : m_item(item) {}
-  bool Read(void* buffer, std::size_t size) override {
-    auto* bytes = static_cast<std::uint8_t*>(buffer);
-    while (size > 0) {
-      const auto piece = static_cast<std::uint32_t>(
-          std::min<std::size_t>(size, std::numeric_limits<std::uint32_t>::max()));
-      std::uint32_t read = 0;
-      if (m_item.Read(bytes, piece, &read) != ZIP_OK || read != piece) return false;
-      bytes += piece;
-      size -= piece;
-    }
-    return true;
-  }
-
- private:
-  ZipItemReader& m_item;
-};
-
 class OutputSink final : public PatchSink {
  public:
   explicit OutputSink(COutputFile& output) : m_output(output) {}
@@ -49,9 +28,8 @@ class PatchWriter final : public ZipItemWriter {
  public:
   PatchWriter(SegmentCache& cache, bool looking) : m_cache(cache), m_looking(looking) {}
 
-  ZipResult Write(ZipItemReader& item, const std::u16string& target,
-                  COutputFile& output) override {
-    ItemSource source(item);
+  ZipResult Write(ZipItemReader& item, const std::u16string& target, COutputFile& output) override {
+    PatchItemSource source(item);
     OutputSink sink(output);
     try {
       m_outcome = ApplyPatch(source, target.c_str(), m_cache, m_looking ? nullptr : &sink);
@@ -87,6 +65,19 @@ class PatchWriter final : public ZipItemWriter {
 };
 
 }  // namespace
+
+bool PatchItemSource::Read(void* buffer, std::size_t size) {
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  while (size > 0) {
+    const auto piece = static_cast<std::uint32_t>(
+        std::min<std::size_t>(size, std::numeric_limits<std::uint32_t>::max()));
+    std::uint32_t read = 0;
+    if (m_item.Read(bytes, piece, &read) != ZIP_OK || read != piece) return false;
+    bytes += piece;
+    size -= piece;
+  }
+  return true;
+}
 
 bool IsPatchItem(std::u16string_view itemName) {
   if (itemName.size() <= kPatchItemSuffix.size()) return false;

@@ -16,6 +16,16 @@ inline constexpr std::u16string_view kPatchItemSuffix = u".tvpatch";
 // True when an item of this (cleaned) name is a patch: "<name>.tvpatch", the suffix in any case.
 bool IsPatchItem(std::u16string_view itemName);
 
+// A patch as the data of its item (ZipReadItemWith, ZipItemWriter) gives it.
+class PatchItemSource final : public PatchSource {
+ public:
+  explicit PatchItemSource(ZipItemReader& item) : m_item(item) {}
+  bool Read(void* buffer, std::size_t size) override;
+
+ private:
+  ZipItemReader& m_item;
+};
+
 // True when any of the `count` items of `archive` is a patch.
 bool HasPatchItems(ZipHandle archive, std::int32_t count);
 

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <utility>
 
+#include "patch/patch_format.h"
 #include "publish/archive_url.h"
 #include "publish/version_page.h"
 
@@ -12,7 +13,7 @@ namespace tarvo::publish {
 const std::string_view kUsageText =
     R"(Usage:
   tarvo-publish [options] --site DIR --url BASE_URL --first N --second M PREVIOUS NEW
-  tarvo-publish --check SITE_DIR [--archives DIR] [--public-key KEY]
+  tarvo-publish --check SITE_DIR [--archives DIR] [--public-key KEY] [--store DIR]
   tarvo-publish keygen SECRET_KEY_FILE
   tarvo-publish sign --sign-key SECRET_KEY_FILE ARCHIVE...
   tarvo-publish --help | --version
@@ -38,6 +39,13 @@ an existing one every other byte is kept.
   --dry-run         show what would be published, and write nothing
   --sign-key FILE   sign the archive with the secret key in FILE, for launchers built
                     with its public key (TARVO_PUBLIC_KEY)
+  --patch-threshold MIB
+                    changed files of at least MIB MiB (default 16) go as patches that
+                    rebuild them from the players' files, where a patch is smaller
+  --no-patches      every changed file goes whole
+  --store DIR       the segment store: the frames that launchers fetch where a player's
+                    file differs from PREVIOUS (default: DIR segments in the archive folder)
+  --store-url URL   where launchers fetch them (default: BASE_URL/segments/)
 
 Players' launchers download every entry that has their FirstVersion and a greater
 SecondVersion, and install what they downloaded at their next start. Therefore:
@@ -47,6 +55,12 @@ SecondVersion, and install what they downloaded at their next start. Therefore:
     listed as warnings;
   - the UpdateZip folder (pending downloads) of either tree is left out;
   - every file is archived writable, with its modification time.
+
+Each patch is applied to PREVIOUS and compared with NEW before anything is written. The
+segments of NEW that the store lacks are added to it (a frame is written once, never
+rewritten); keep the store for as long as players may install an archive that needs it.
+Launchers older than patches cannot install an archive with patches: ship a launcher
+that knows them first, or publish with --no-patches.
 
 Refused, with nothing written: numbers out of range, a malformed base URL, missing folders,
 a zip.html without a well-formed version list, an archive or an entry of the same versions
@@ -59,7 +73,10 @@ way round. Archives of any size are written, in zip64 where an item or the archi
                     and entries the launcher would misread or skip;
                     with --public-key KEY (base64, as keygen prints it) also every archive
                     that is not signed with that key for its entry's versions;
-                    it also shows what each archive removes from installations
+                    it also shows what each archive removes from installations;
+                    and every segment a patch may need that its store lacks or holds
+                    wrong (the store found where the patch's store URL leads in
+                    SITE_DIR, or in --store DIR)
 
   keygen FILE       makes a new key pair: the secret key goes to FILE (made new, readable by
                     you alone; never overwritten), the public key is printed last
@@ -72,19 +89,28 @@ Exit status: 0 done (--check: no problem); 1 refused, failed, or problems found;
 
 namespace {
 
+// The number that `text` spells in decimal digits alone, when it lies from `min` to `max`.
+std::optional<std::int64_t> DecimalInRange(std::string_view text, std::int64_t min,
+                                           std::int64_t max) {
+  if (text.empty()) return std::nullopt;
+  std::int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > max) return std::nullopt;
+  }
+  if (value < min) return std::nullopt;
+  return value;
+}
+
 std::int32_t ParseVersionNumber(std::string_view option, std::string_view text, std::int32_t max,
                                 std::size_t width) {
   const std::string range = std::string(option) + " takes a number from 0 to " +
                             std::to_string(max) + " (" + std::to_string(width) +
                             " digits in the archive name), not \"" + std::string(text) + "\"";
-  if (text.empty()) throw UsageError(range);
-  std::int64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') throw UsageError(range);
-    value = value * 10 + (c - '0');
-    if (value > max) throw UsageError(range);
-  }
-  return static_cast<std::int32_t>(value);
+  const std::optional<std::int64_t> value = DecimalInRange(text, 0, max);
+  if (!value) throw UsageError(range);
+  return static_cast<std::int32_t>(*value);
 }
 
 // Walks the arguments, splitting "--option=value" into the option and its value.
@@ -125,13 +151,15 @@ class ArgumentReader {
 Command ParseCommandLine(const std::vector<std::string>& arguments) {
   Command command;
   std::optional<std::string> first, second, site, url, check, archives, signKey, publicKey;
+  std::optional<std::string> threshold, store, storeUrl;
   std::vector<std::string> trees;
-  bool force = false, dryRun = false, help = false, version = false;
+  bool force = false, dryRun = false, help = false, version = false, noPatches = false;
 
   const std::pair<std::string_view, std::optional<std::string>*> withValue[] = {
-      {"--first", &first},      {"--second", &second},       {"--site", &site},
-      {"--url", &url},          {"--archives", &archives},   {"--check", &check},
-      {"--sign-key", &signKey}, {"--public-key", &publicKey}};
+      {"--first", &first},      {"--second", &second},        {"--site", &site},
+      {"--url", &url},          {"--archives", &archives},    {"--check", &check},
+      {"--sign-key", &signKey}, {"--public-key", &publicKey}, {"--patch-threshold", &threshold},
+      {"--store", &store},      {"--store-url", &storeUrl}};
 
   ArgumentReader reader(arguments);
   while (reader.Next()) {
@@ -140,9 +168,9 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
       help = true;
     } else if (option == "--version") {
       version = true;
-    } else if (option == "--force" || option == "--dry-run") {
+    } else if (option == "--force" || option == "--dry-run" || option == "--no-patches") {
       if (reader.HasInlineValue()) throw UsageError(option + " takes no value");
-      (option == "--force" ? force : dryRun) = true;
+      (option == "--force" ? force : option == "--dry-run" ? dryRun : noPatches) = true;
     } else if (const auto valued =
                    std::find_if(std::begin(withValue), std::end(withValue),
                                 [&](const auto& entry) { return entry.first == option; });
@@ -160,10 +188,11 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
     command.kind = Command::Kind::kVersion;
     return command;
   }
-  const bool publishing = first || second || site || url || force || dryRun;
+  const bool publishing =
+      first || second || site || url || force || dryRun || threshold || storeUrl || noPatches;
   if (!trees.empty() && (trees[0] == "keygen" || trees[0] == "sign")) {
     const bool keygen = trees[0] == "keygen";
-    if (publishing || check || archives || publicKey || (keygen && signKey)) {
+    if (publishing || check || archives || publicKey || store || (keygen && signKey)) {
       throw UsageError(trees[0] + (keygen ? " takes only the secret key file"
                                           : " takes only --sign-key and archives"));
     }
@@ -183,12 +212,13 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
   }
   if (check) {
     if (publishing || signKey || !trees.empty()) {
-      throw UsageError("--check takes only a site folder, --archives and --public-key");
+      throw UsageError("--check takes only a site folder, --archives, --public-key and --store");
     }
     command.kind = Command::Kind::kCheck;
     command.check.site = *check;
     if (archives) command.check.archives = *archives;
     command.check.publicKey = publicKey;
+    if (store) command.check.store = *store;
     return command;
   }
   if (publicKey) throw UsageError("--public-key goes with --check");
@@ -212,6 +242,24 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
   publish.force = force;
   publish.dryRun = dryRun;
   if (signKey) publish.signKey = *signKey;
+  if (noPatches && threshold)
+    throw UsageError("--no-patches and --patch-threshold exclude each other");
+  if (noPatches) publish.patchThreshold.reset();
+  if (threshold) {
+    const std::optional<std::int64_t> mib = DecimalInRange(*threshold, 1, 1 << 20);
+    if (!mib) {
+      throw UsageError("--patch-threshold takes a number of MiB from 1 to 1048576, not \"" +
+                       *threshold + "\"");
+    }
+    publish.patchThreshold = static_cast<std::uint64_t>(*mib) << 20;
+  }
+  if (store) publish.store = *store;
+  if (storeUrl) {
+    publish.storeUrl = storeUrl->ends_with("/") ? *storeUrl : *storeUrl + "/";
+    if (!IsStoreUrl(*publish.storeUrl)) {
+      throw UsageError("--store-url takes a plain http:// or https:// address: " + *storeUrl);
+    }
+  }
   return command;
 }
 

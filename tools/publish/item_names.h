@@ -7,6 +7,9 @@
 
 namespace tarvo::publish {
 
+// The launcher's own executable: an update that carries it changes every player's launcher.
+inline constexpr std::string_view kLauncherName = "Tarvo.exe";
+
 // Item names are read back into a 260-byte buffer with its terminating NUL.
 inline constexpr std::size_t kMaxItemNameBytes = 259;
 
