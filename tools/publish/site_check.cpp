@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "common/utf.h"
 #include "install/removal_list.h"
 #include "publish/archive_url.h"
 #include "publish/file_bytes.h"
+#include "publish/store_check.h"
 #include "publish/version_page.h"
 #include "unzip/zip_archive.h"
 
@@ -79,7 +81,8 @@ void CheckRemovals(const std::string& label, const fs::path& file,
 // The problems of one entry: its fields, its URL, its archive on the site.
 void CheckEntry(const VersionEntry& entry, const fs::path& site,
                 const std::optional<fs::path>& archives, const std::optional<PublicKey>& key,
-                std::vector<std::string>& problems, std::vector<std::string>* removals) {
+                std::vector<std::string>& problems, std::vector<std::string>* removals,
+                const std::optional<fs::path>& store, std::set<SegmentHash>& checkedFrames) {
   const std::string label = EntryLabel(entry);
   const std::string_view digits = std::string_view(entry.text).substr(0, kVersionDigits);
   if (digits.size() < kVersionDigits || !IsDigits(digits)) {
@@ -112,6 +115,7 @@ void CheckEntry(const VersionEntry& entry, const fs::path& site,
                          "with it never store it");
     }
     CheckRemovals(label, *file, problems, removals);
+    CheckPatches(label, *file, site, store, checkedFrames, problems);
   }
 }
 
@@ -127,7 +131,8 @@ std::optional<fs::path> SiteFileForUrl(const fs::path& site, std::string_view ur
 
 std::vector<std::string> CheckSite(const fs::path& site, const std::optional<fs::path>& archives,
                                    const std::optional<PublicKey>& key,
-                                   std::vector<std::string>* removals) {
+                                   std::vector<std::string>* removals,
+                                   const std::optional<fs::path>& store) {
   const fs::path pagePath = site / kPageName;
   const std::string page = ReadFileBytes(pagePath);
 
@@ -147,8 +152,9 @@ std::vector<std::string> CheckSite(const fs::path& site, const std::optional<fs:
   problems.insert(problems.end(), list.faults.begin(), list.faults.end());
 
   std::map<VersionKey, const VersionEntry*> byVersions;
+  std::set<SegmentHash> checkedFrames;
   for (const VersionEntry& entry : list.entries) {
-    CheckEntry(entry, site, archives, key, problems, removals);
+    CheckEntry(entry, site, archives, key, problems, removals, store, checkedFrames);
     const auto [sameVersions, firstOfVersions] = byVersions.emplace(entry.key, &entry);
     if (!firstOfVersions) {
       problems.push_back(EntryLabel(entry) + ": the same versions as line " +

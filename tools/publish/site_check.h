@@ -27,12 +27,15 @@ std::optional<std::filesystem::path> SiteFileForUrl(const std::filesystem::path&
 // `archives` when given), or that the launcher's zip reader does not open (ZipCheckArchive: a
 // download it would never store); two entries with the same versions; with `key`, archives that
 // are not signed with it for their entry's versions; removal lists that launchers cannot read,
-// or names in them that launchers refuse to remove. With `removals`, one text is added to it for
-// each file or folder that a listed archive removes from players' installations.
+// or names in them that launchers refuse to remove; patches that launchers cannot read, and
+// segments they may need that their store (`store`, or where their store URL leads in the site)
+// lacks or holds wrong. With `removals`, one text is added to it for each file or folder that a
+// listed archive removes from players' installations.
 // Throws std::runtime_error when the page cannot be read.
-std::vector<std::string> CheckSite(const std::filesystem::path& site,
-                                   const std::optional<std::filesystem::path>& archives,
-                                   const std::optional<PublicKey>& key = std::nullopt,
-                                   std::vector<std::string>* removals = nullptr);
+std::vector<std::string> CheckSite(
+    const std::filesystem::path& site, const std::optional<std::filesystem::path>& archives,
+    const std::optional<PublicKey>& key = std::nullopt,
+    std::vector<std::string>* removals = nullptr,
+    const std::optional<std::filesystem::path>& store = std::nullopt);
 
 }  // namespace tarvo::publish

@@ -16,7 +16,7 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) 
   try {
     std::optional<PublicKey> key;
     if (options.publicKey) key = ParsePublicKey(*options.publicKey);
-    problems = CheckSite(options.site, options.archives, key, &removals);
+    problems = CheckSite(options.site, options.archives, key, &removals, options.store);
   } catch (const std::exception& failure) {
     err << "tarvo-publish: " << failure.what() << "\n";
     return 1;
