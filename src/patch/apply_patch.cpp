@@ -55,7 +55,9 @@ class Base {
 
   // Reads `out.size()` bytes from `offset`. kUnavailable when the base does not hold them.
   Made Read(std::uint64_t offset, std::span<std::uint8_t> out, DWORD& error) {
-    if (!present() || out.size() > m_size || offset > m_size - out.size()) return Made::kUnavailable;
+    if (!present() || out.size() > m_size || offset > m_size - out.size()) {
+      return Made::kUnavailable;
+    }
     try {
       m_file.Seek(static_cast<std::int64_t>(offset), CFile::begin);
       for (std::size_t done = 0; done < out.size();) {

@@ -69,9 +69,8 @@ SegmentHash FileHash(std::uint64_t size, const std::vector<PatchSegment>& segmen
 bool IsStoreUrl(std::string_view url) {
   const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
   const auto startsWith = [&](std::string_view scheme) {
-    return url.size() > scheme.size() &&
-           std::equal(scheme.begin(), scheme.end(), url.begin(),
-                      [&](char a, char b) { return a == lower(b); });
+    return url.size() > scheme.size() && std::equal(scheme.begin(), scheme.end(), url.begin(),
+                                                    [&](char a, char b) { return a == lower(b); });
   };
   return url.size() <= kMaxStoreUrlLength && (startsWith("http://") || startsWith("https://")) &&
          url.back() == '/' &&

@@ -143,15 +143,17 @@ class ReferenceFinder {
     std::optional<std::uint64_t> to = index + 1 == m_next.size()
                                           ? std::optional<std::uint64_t>(m_previous.size())
                                           : m_previous.Cut(segment.endKey);
-    if (from) m_shift = static_cast<std::int64_t>(*from) - static_cast<std::int64_t>(segment.offset);
+    if (from)
+      m_shift = static_cast<std::int64_t>(*from) - static_cast<std::int64_t>(segment.offset);
     if (to) m_shift = static_cast<std::int64_t>(*to) - static_cast<std::int64_t>(end);
     if (from && to && *to <= *from) to.reset();
     const auto shifted = [this](std::uint64_t at) {
       const std::int64_t moved = static_cast<std::int64_t>(at) + m_shift;
       return static_cast<std::uint64_t>(std::max<std::int64_t>(moved, 0));
     };
-    const std::uint64_t start = from ? *from : to ? *to - std::min<std::uint64_t>(*to, segment.length)
-                                                  : shifted(segment.offset);
+    const std::uint64_t start = from ? *from
+                                : to ? *to - std::min<std::uint64_t>(*to, segment.length)
+                                     : shifted(segment.offset);
     const std::uint64_t stop = to ? *to : start + segment.length;
     const std::uint64_t size = m_previous.size();
     Range range;
@@ -168,7 +170,8 @@ class ReferenceFinder {
 };
 
 void Put(std::ofstream& out, const std::vector<std::uint8_t>& bytes) {
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 class FileSource final : public PatchSource {
@@ -219,9 +222,8 @@ WrittenPatch WritePatch(const fs::path& previous, const fs::path& next, const st
                         SegmentStore& store, const fs::path& patchPath,
                         const std::function<void(std::uint64_t)>& progress) {
   // Both files are cut at once, the previous one on a thread of its own.
-  auto previousCut = std::async(std::launch::async, [&previous] {
-    return CutIntoSegments(previous, [](std::uint64_t) {});
-  });
+  auto previousCut = std::async(
+      std::launch::async, [&previous] { return CutIntoSegments(previous, [](std::uint64_t) {}); });
   const std::vector<ContentSegment> segments = CutIntoSegments(next, [](std::uint64_t) {});
   const PreviousFile old(previousCut.get());
 

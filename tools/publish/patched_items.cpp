@@ -42,8 +42,8 @@ std::vector<const TreeNode*> PatchCandidates(const std::vector<TreeNode>& items,
 }
 
 PatchedItems MakePatches(const std::vector<TreeNode>& items, const InstallationTree& previous,
-                         std::uint64_t threshold, const std::string& storeUrl,
-                         SegmentStore& store, const fs::path& folder, std::ostream& progressOut) {
+                         std::uint64_t threshold, const std::string& storeUrl, SegmentStore& store,
+                         const fs::path& folder, std::ostream& progressOut) {
   const std::vector<const TreeNode*> candidates = PatchCandidates(items, previous, threshold);
   std::uint64_t bytes = 0;
   for (const TreeNode* item : candidates) bytes += item->size;
@@ -54,8 +54,9 @@ PatchedItems MakePatches(const std::vector<TreeNode>& items, const InstallationT
   for (const TreeNode* item : candidates) {
     const fs::path& before = previous.nodes.at(FoldName(item->name)).path;
     const fs::path patchPath = folder / (std::to_string(patched.lines.size()) + ".tvpatch");
-    const WrittenPatch written = WritePatch(before, item->path, storeUrl, store, patchPath,
-                                            [&](std::uint64_t done) { patching.Advance(done, false); });
+    const WrittenPatch written =
+        WritePatch(before, item->path, storeUrl, store, patchPath,
+                   [&](std::uint64_t done) { patching.Advance(done, false); });
     patching.Advance(0, true);
     // Worth it only when smaller than the file, and made of the previous one in part.
     if (written.size >= item->size || written.copies + written.patches == 0) continue;

@@ -35,8 +35,7 @@ struct PatchedItems {
 // each against the previous and new file, and stages the segments the store lacks. Progress
 // goes to `progress`. Throws std::runtime_error naming what failed.
 PatchedItems MakePatches(const std::vector<TreeNode>& items, const InstallationTree& previous,
-                         std::uint64_t threshold, const std::string& storeUrl,
-                         SegmentStore& store, const std::filesystem::path& folder,
-                         std::ostream& progress);
+                         std::uint64_t threshold, const std::string& storeUrl, SegmentStore& store,
+                         const std::filesystem::path& folder, std::ostream& progress);
 
 }  // namespace tarvo::publish

@@ -30,8 +30,7 @@ bool ReadFrame(const fs::path& path, std::vector<std::uint8_t>& frame) {
 std::string StoreFrameName(const SegmentHash& hash) { return HashToHex(hash) + ".zst"; }
 
 SegmentStore::SegmentStore(fs::path folder)
-    : m_folder(std::move(folder)),
-      m_staging(m_folder / (".staging-" + std::to_string(getpid()))) {}
+    : m_folder(std::move(folder)), m_staging(m_folder / (".staging-" + std::to_string(getpid()))) {}
 
 SegmentStore::~SegmentStore() {
   std::error_code ignored;
@@ -48,7 +47,8 @@ void SegmentStore::Stage(const SegmentHash& hash, std::span<const std::uint8_t> 
   fs::create_directories(m_staging);
   const fs::path path = m_staging / StoreFrameName(hash);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+  out.write(reinterpret_cast<const char*>(frame.data()),
+            static_cast<std::streamsize>(frame.size()));
   out.close();
   if (!out) throw std::runtime_error("cannot write " + path.string());
   m_staged.insert(hash);
@@ -79,7 +79,8 @@ std::vector<std::string> MissingFromStore(const fs::path& folder,
     if (checked.count(need.hash) != 0 || reported.count(need.hash) != 0) continue;
     segment.resize(need.length);
     if (ReadFrame(folder / StoreFrameName(need.hash), frame) &&
-        decoder.Decode(frame, {}, segment) && HashBytes(segment.data(), segment.size()) == need.hash) {
+        decoder.Decode(frame, {}, segment) &&
+        HashBytes(segment.data(), segment.size()) == need.hash) {
       checked.insert(need.hash);
     } else {
       reported.insert(need.hash);

@@ -18,7 +18,7 @@ namespace tarvo::publish {
 // `checked` remembers the frames found right, so that each is read once in a run.
 void CheckPatches(const std::string& label, const std::filesystem::path& archive,
                   const std::filesystem::path& site,
-                  const std::optional<std::filesystem::path>& store,
-                  std::set<SegmentHash>& checked, std::vector<std::string>& problems);
+                  const std::optional<std::filesystem::path>& store, std::set<SegmentHash>& checked,
+                  std::vector<std::string>& problems);
 
 }  // namespace tarvo::publish
