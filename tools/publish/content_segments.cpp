@@ -29,8 +29,10 @@ constexpr std::array<std::uint64_t, 256> MakeGear() {
 constexpr std::array<std::uint64_t, 256> kGear = MakeGear();
 
 constexpr std::size_t kWindow = 64;
-// A cut where the top 22 bits of the rolling value are zero: one in 4 Mi positions.
-constexpr std::uint64_t kCutMask = ~std::uint64_t{0} << (64 - 22);
+// A cut where the top 23 bits of the rolling value are zero: one in 8 Mi positions. The short
+// minimum skips few of them, so that a file and its edited copy are cut alike again at the
+// first of them after an edit.
+constexpr std::uint64_t kCutMask = ~std::uint64_t{0} << (64 - 23);
 
 // The length of the segment that starts at `data`, of which `available` bytes are at hand (at
 // least kMaxSegmentSize unless the file ends within them), and its end key.

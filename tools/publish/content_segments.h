@@ -1,8 +1,8 @@
 #pragma once
 // Cutting a file into segments where its content says, not where its offsets do: a cut falls
-// where the 64 bytes before it look a certain way, so bytes inserted or removed move the cuts
-// near them only, and the segments after them stay the same bytes with the same hashes (in the
-// segment store, too).
+// wherever the 64 bytes before it look a certain way, whatever came before, so bytes inserted
+// or removed change the segment around them only, and the segments after them stay the same
+// bytes with the same hashes (in the segment store, too).
 
 #include <cstdint>
 #include <filesystem>
@@ -14,8 +14,9 @@
 namespace tarvo::publish {
 
 // The sizes of segments: none is shorter than kMinContentSegment (but the file's last one) or
-// longer than the launcher's limit; on average they are about twice the minimum.
-inline constexpr std::uint32_t kMinContentSegment = 4u << 20;
+// longer than the launcher's limit, and they are about 7 MiB on average. Where 16 MiB pass
+// without a cut, one is made there.
+inline constexpr std::uint32_t kMinContentSegment = 64u << 10;
 
 struct ContentSegment {
   std::uint64_t offset = 0;

@@ -276,7 +276,8 @@ WrittenPatch WritePatch(const fs::path& previous, const fs::path& next, const st
         ReadRange(oldIn, previous, range.offset, reference);
         frame = encoder.Encode(bytes, reference, kPatchLevel);
       }
-      if (!frame.empty() && frame.size() < whole.size()) {
+      // Worth its reference only when it saves more than a little of the segment.
+      if (!frame.empty() && frame.size() + segment.length / 64 < whole.size()) {
         record.kind = SegmentKind::kPatch;
         record.baseOffset = range.offset;
         record.baseLength = static_cast<std::uint32_t>(range.length);

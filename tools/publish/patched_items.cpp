@@ -54,12 +54,16 @@ PatchedItems MakePatches(const std::vector<TreeNode>& items, const InstallationT
   for (const TreeNode* item : candidates) {
     const fs::path& before = previous.nodes.at(FoldName(item->name)).path;
     const fs::path patchPath = folder / (std::to_string(patched.lines.size()) + ".tvpatch");
+    const std::size_t mark = store.Mark();
     const WrittenPatch written =
         WritePatch(before, item->path, storeUrl, store, patchPath,
                    [&](std::uint64_t done) { patching.Advance(done, false); });
     patching.Advance(0, true);
     // Worth it only when smaller than the file, and made of the previous one in part.
-    if (written.size >= item->size || written.copies + written.patches == 0) continue;
+    if (written.size >= item->size || written.copies + written.patches == 0) {
+      store.Unstage(mark);
+      continue;
+    }
     VerifyPatch(patchPath, before, item->path,
                 [&](std::uint64_t done) { verifying.Advance(done, false); });
     verifying.Advance(0, true);

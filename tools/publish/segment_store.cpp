@@ -30,11 +30,14 @@ bool ReadFrame(const fs::path& path, std::vector<std::uint8_t>& frame) {
 std::string StoreFrameName(const SegmentHash& hash) { return HashToHex(hash) + ".zst"; }
 
 SegmentStore::SegmentStore(fs::path folder)
-    : m_folder(std::move(folder)), m_staging(m_folder / (".staging-" + std::to_string(getpid()))) {}
+    : m_folder(std::move(folder)),
+      m_existed(fs::exists(m_folder)),
+      m_staging(m_folder / (".staging-" + std::to_string(getpid()))) {}
 
 SegmentStore::~SegmentStore() {
   std::error_code ignored;
   fs::remove_all(m_staging, ignored);
+  if (!m_existed && fs::is_empty(m_folder, ignored)) fs::remove(m_folder, ignored);
 }
 
 bool SegmentStore::Has(const SegmentHash& hash) const {
@@ -52,7 +55,19 @@ void SegmentStore::Stage(const SegmentHash& hash, std::span<const std::uint8_t> 
   out.close();
   if (!out) throw std::runtime_error("cannot write " + path.string());
   m_staged.insert(hash);
+  m_order.emplace_back(hash, frame.size());
   m_stagedBytes += frame.size();
+}
+
+void SegmentStore::Unstage(std::size_t mark) {
+  while (m_order.size() > mark) {
+    const auto [hash, size] = m_order.back();
+    m_order.pop_back();
+    std::error_code ignored;
+    fs::remove(m_staging / StoreFrameName(hash), ignored);
+    m_staged.erase(hash);
+    m_stagedBytes -= size;
+  }
 }
 
 void SegmentStore::Commit() {
@@ -63,6 +78,7 @@ void SegmentStore::Commit() {
     fs::rename(m_staging / StoreFrameName(hash), target);
   }
   m_staged.clear();
+  m_order.clear();
   std::error_code ignored;
   fs::remove_all(m_staging, ignored);
 }

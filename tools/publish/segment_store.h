@@ -24,7 +24,8 @@ class SegmentStore {
   explicit SegmentStore(std::filesystem::path folder);
   SegmentStore(const SegmentStore&) = delete;
   SegmentStore& operator=(const SegmentStore&) = delete;
-  // Removes the frames staged and not committed.
+  // Removes the frames staged and not committed, and the store's folder when it made it and
+  // nothing was committed to it.
   ~SegmentStore();
 
   const std::filesystem::path& folder() const { return m_folder; }
@@ -38,10 +39,16 @@ class SegmentStore {
   void Commit();
   std::uint64_t stagedBytes() const { return m_stagedBytes; }
 
+  // How many frames are staged, and back to that many: the frames of a patch not published.
+  std::size_t Mark() const { return m_order.size(); }
+  void Unstage(std::size_t mark);
+
  private:
   std::filesystem::path m_folder;
+  bool m_existed;
   std::filesystem::path m_staging;
   std::set<SegmentHash> m_staged;
+  std::vector<std::pair<SegmentHash, std::uint64_t>> m_order;  // with their sizes
   std::uint64_t m_stagedBytes = 0;
 };
 
