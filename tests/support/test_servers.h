@@ -40,6 +40,8 @@ struct TestServers {
   std::string FaultsUrl(const std::string& name, const std::string& query = "") const;
   // How many requests for `uri` ("/a/b.zip") nginx has logged so far.
   int RequestsFor(const std::string& uri) const;
+  // nginx's answers to them, in order: "STATUS BODY_BYTES_SENT".
+  std::vector<std::string> ResponsesFor(const std::string& uri) const;
   // The most requests of `group` that the update server answered at once, and how many it read.
   std::pair<int, int> GroupRequests(const std::string& group) const;
   // The update server's answers to the requests of `group`, in order: "STATUS RANGE", RANGE
