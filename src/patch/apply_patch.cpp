@@ -1,7 +1,12 @@
 #include "patch/apply_patch.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 #include <span>
+#include <system_error>
+#include <thread>
 
 #include "patch/segment_frame.h"
 #include "platform/files.h"
@@ -77,6 +82,89 @@ class Base {
   std::uint64_t m_size = 0;
 };
 
+// Writes the segments once checked on a thread of its own, in order, while the next ones are
+// read, hashed and decoded: on two cores the hashing costs no time beside the writing. Without
+// a thread, each segment is written where it is handed over.
+class WriteBehind {
+ public:
+  explicit WriteBehind(PatchSink& sink) : m_sink(sink) {
+    try {
+      m_thread = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      // Written in turn, then.
+    }
+  }
+  WriteBehind(const WriteBehind&) = delete;
+  WriteBehind& operator=(const WriteBehind&) = delete;
+  ~WriteBehind() {
+    if (!m_thread.joinable()) return;
+    {
+      const std::lock_guard lock(m_mutex);
+      m_stop = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+  }
+
+  // Takes the first `size` bytes of `buffer` to write, and gives back in `buffer` one whose
+  // write has ended. False, with `error` set, when a write failed.
+  bool Write(std::vector<std::uint8_t>& buffer, std::size_t size, DWORD& error) {
+    if (!m_thread.joinable()) {
+      if (m_sink.Write(buffer.data(), size)) return true;
+      error = GetLastError();
+      return false;
+    }
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_busy; });
+    if (m_failed) return Failed(error);
+    std::swap(buffer, m_pending);
+    m_size = size;
+    m_busy = true;
+    m_changed.notify_all();
+    return true;
+  }
+  // Waits for the last write. False, with `error` set, when a write failed.
+  bool Finish(DWORD& error) {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_busy; });
+    return !m_failed || Failed(error);
+  }
+
+ private:
+  bool Failed(DWORD& error) const {
+    error = m_error;
+    return false;
+  }
+  void Run() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+      m_changed.wait(lock, [this] { return m_busy || m_stop; });
+      if (!m_busy) return;
+      lock.unlock();
+      const bool written = m_sink.Write(m_pending.data(), m_size);
+      const DWORD error = written ? 0 : GetLastError();
+      lock.lock();
+      if (!written && !m_failed) {
+        m_failed = true;
+        m_error = error;
+      }
+      m_busy = false;
+      m_changed.notify_all();
+    }
+  }
+
+  PatchSink& m_sink;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::vector<std::uint8_t> m_pending;
+  std::size_t m_size = 0;
+  bool m_busy = false;
+  bool m_stop = false;
+  bool m_failed = false;
+  DWORD m_error = 0;
+  std::thread m_thread;
+};
+
 class Applier {
  public:
   Applier(PatchSource& patch, SegmentCache& cache) : m_patch(patch), m_cache(cache) {}
@@ -88,6 +176,8 @@ class Applier {
     outcome.storeUrl = header->storeUrl;
     if (!m_base.Open(basePath, outcome.error)) return Failed(outcome, outcome.error);
 
+    std::optional<WriteBehind> writer;
+    if (sink != nullptr) writer.emplace(*sink);
     std::uint64_t offset = 0;  // of the segment in the new file
     for (const PatchSegment& segment : header->segments) {
       const bool looking = sink == nullptr || !outcome.missing.empty();
@@ -109,13 +199,15 @@ class Applier {
           }
           break;
         case Made::kMade:
-          if (!looking && !sink->Write(m_out.data(), segment.length)) {
-            return Failed(outcome, GetLastError());
+          if (!looking && !writer->Write(m_out, segment.length, error)) {
+            return Failed(outcome, error);
           }
           break;
       }
       offset += segment.length;
     }
+    DWORD error = 0;
+    if (writer && !writer->Finish(error)) return Failed(outcome, error);
     // Nothing may follow the last frame.
     unsigned char extra = 0;
     if (m_patch.Read(&extra, 1)) return outcome;
