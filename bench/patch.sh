@@ -14,20 +14,17 @@
 # bytes fetched from the segment store at that start, and the next start's installation; and
 # what a second update of the same kind adds to a store that holds the first one's segments.
 # Prints figures; passes or fails nothing. It serves the launcher's update host itself: run it
-# in "unshare -n" or where port 8619 (TARVO_UPDATE_HOST) is free. Installs zstd and xdelta3 (as
-# root) when they are missing. About 12 GiB free per 4 GiB pack are needed under
-# TARVO_BENCH_DIR (default /var/tmp); everything made there goes at the end.
+# in "unshare -n" or where port 8619 (TARVO_UPDATE_HOST) is free. About 12 GiB free per 4 GiB
+# pack are needed under TARVO_BENCH_DIR (default /var/tmp); everything made there goes at the
+# end.
 #   bench/patch.sh [PACK_GiB...]   (2 4 by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sizes=("$@")
 [ ${#sizes[@]} -ne 0 ] || sizes=(2 4)
 
-for tool in zstd xdelta3; do
-  if ! command -v $tool >/dev/null; then
-    [ "$(id -u)" -eq 0 ] || { echo "patch.sh: $tool is missing; install it (apt-get install $tool)" >&2; exit 1; }
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $tool >/dev/null
-  fi
+for tool in zstd xdelta3 /usr/bin/time; do
+  command -v $tool >/dev/null || { echo "patch.sh: $tool is missing (scripts/setup.sh)" >&2; exit 1; }
 done
 
 cmake --preset posix-release >/dev/null

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs everything Tarvo's builds and tests need on a Debian machine, as root:
 # the native toolchain and libraries, nginx, Info-ZIP, strace (for a test of the flushing),
-# bsdtar (for the installation benchmark), help2man, man-db and lintian (tarvo-publish's manual
-# page and package), wrk (the update host's load benchmark), MinGW-w64 for i686, Wine with its
-# 32-bit part, osslsigncode, and static MinGW builds of zlib, minizip, GoogleTest, libsodium and
-# zstd under $TARVO_DEPS. On a kernel that runs no 32-bit programs itself (Wine's loader is one), it
-# registers qemu-i386 for them (scripts/i386_programs.sh).
+# bsdtar (for the installation benchmark), zstd and xdelta3 (for the patch benchmark), help2man,
+# man-db and lintian (tarvo-publish's manual page and package), wrk (the update host's load
+# benchmark), MinGW-w64 for i686, Wine with its 32-bit part, osslsigncode, and static MinGW
+# builds of zlib, minizip, GoogleTest, libsodium and zstd under $TARVO_DEPS. On a kernel that
+# runs no 32-bit programs itself (Wine's loader is one), it registers qemu-i386 for them
+# (scripts/i386_programs.sh).
 # Safe to run again; when everything is present it only checks and returns.
 set -euo pipefail
 
@@ -36,7 +37,7 @@ NATIVE_PACKAGES=(
   wine wine64 wine32:i386
   dpkg-dev autoconf automake libtool
   osslsigncode openssl
-  libarchive-tools stress-ng
+  libarchive-tools stress-ng zstd xdelta3
   help2man man-db lintian wrk
 )
 

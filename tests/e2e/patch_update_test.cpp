@@ -41,10 +41,10 @@ class PatchUpdates : public test::LauncherUpdateHost {
       std::string bytes;
       bool insert;
     };
-    for (const Change& change : {Change{100, NoiseBytes(2000, 2), false},
-                                 Change{kSegment + 9, NoiseBytes(700, 3), false},
-                                 Change{2 * kSegment + 50, NoiseBytes(300, 4), false},
-                                 Change{3 * kSegment + 70, NoiseBytes(9000, 5), true}}) {
+    for (const Change& change :
+         {Change{100, NoiseBytes(2000, 2), false}, Change{kSegment + 9, NoiseBytes(700, 3), false},
+          Change{2 * kSegment + 50, NoiseBytes(300, 4), false},
+          Change{3 * kSegment + 70, NoiseBytes(9000, 5), true}}) {
       std::string next = versions_.back();
       if (change.insert) {
         next.insert(change.at, change.bytes);
@@ -120,8 +120,8 @@ TEST_F(PatchUpdates, AFileThatDiffersIsCompletedFromTheStoreAtTheNextStart) {
   };
   std::size_t starts = 0;
   std::size_t requests = 0;  // of segments, in earlier cases
-  for (const Case& c : {Case{"a byte that differs", flipped, 2, 0},
-                        Case{"a missed version", versions_[1], 1, 1}}) {
+  for (const Case& c :
+       {Case{"a byte that differs", flipped, 2, 0}, Case{"a missed version", versions_[1], 1, 1}}) {
     SCOPED_TRACE(c.what);
     Record(1, c.recorded);
     SetPack(c.pack);

@@ -182,7 +182,8 @@ TEST(Patch, AHostilePatchIsRefusedAsDamaged) {
          p.header.segments[2].length = kMaxSegmentSize + 1;
          p.header.size += kMaxSegmentSize + 1 - 64 * kK;
        }},
-      {"a frame over the limit", [](auto& p) { p.header.segments[2].frameLength = kMaxFrameSize + 1; }},
+      {"a frame over the limit",
+       [](auto& p) { p.header.segments[2].frameLength = kMaxFrameSize + 1; }},
       {"segments longer than the file", [](auto& p) { p.header.size -= 1; }},
       {"a size that overflows", [](auto& p) { p.header.size = ~0ull; }},
       {"no segments for a file", [](auto& p) { p.header.segments.clear(); }},
@@ -194,7 +195,8 @@ TEST(Patch, AHostilePatchIsRefusedAsDamaged) {
       {"a frame that makes more than its segment", frame(test::Frame(whole + "more"))},
       {"a frame that makes less", frame(test::Frame(whole.substr(1)))},
       {"a frame of other bytes", frame(test::Frame(NoiseBytes(64 * kK, 5)))},
-      {"a frame that asks for a larger window", frame(HandMadeFrame(whole, kMaxWindowLog + 1, true))},
+      {"a frame that asks for a larger window",
+       frame(HandMadeFrame(whole, kMaxWindowLog + 1, true))},
       {"a frame that does not say its size", frame(HandMadeFrame(whole, 17, false))},
       {"two frames in one", frame(test::Frame(whole) + test::Frame("x"))},
       {"a frame made against other bytes",
@@ -233,7 +235,8 @@ ArchiveInstall Install(const fs::path& archive, const fs::path& dir, FetchedSegm
 std::vector<std::string> FilesUnder(const fs::path& dir) {
   std::vector<std::string> names;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    if (entry.is_regular_file()) names.push_back(entry.path().lexically_relative(dir).generic_string());
+    if (entry.is_regular_file())
+      names.push_back(entry.path().lexically_relative(dir).generic_string());
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -273,8 +276,8 @@ TEST(PatchItems, AnArchiveWithAPatchIsInstalledWholeOrWaitsChangingNothing) {
   ASSERT_EQ(started.size(), 1u);
   const std::string name = HashToHex(v.Needed(0).hash) + ".zst";
   EXPECT_EQ(Utf16ToUtf8(started[0].url), test::kTestStoreUrl + name);
-  EXPECT_EQ(started[0].destination, test::CoreText(dir / "UpdateZip/Segments") + u"\\" +
-                                        Utf8ToUtf16(name));
+  EXPECT_EQ(started[0].destination,
+            test::CoreText(dir / "UpdateZip/Segments") + u"\\" + Utf8ToUtf16(name));
   ASSERT_TRUE(started[0].accept);
   const fs::path body = root.path() / "body";
   test::WriteFile(body, test::Frame(NoiseBytes(64 * kK, 8)));

@@ -33,7 +33,8 @@ std::set<SegmentHash> Hashes(const std::string& bytes) {
   const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
   for (const ContentSegment& segment : CutIntoSegments(data, bytes.size())) {
     EXPECT_LE(segment.length, kMaxSegmentSize);
-    EXPECT_TRUE(segment.length >= kMinContentSegment || segment.offset + segment.length == bytes.size());
+    EXPECT_TRUE(segment.length >= kMinContentSegment ||
+                segment.offset + segment.length == bytes.size());
     hashes.insert(segment.hash);
   }
   return hashes;
@@ -75,10 +76,9 @@ class PublishPatches : public ::testing::Test {
     return status;
   }
   std::vector<std::string> Arguments(std::vector<std::string> more = {}) const {
-    std::vector<std::string> arguments = {"--site",   site_.string(), "--url",
-                                          kBaseUrl,   "--first",      "1",
-                                          "--second", "3",            previous_.string(),
-                                          next_.string()};
+    std::vector<std::string> arguments = {
+        "--site", site_.string(), "--url", kBaseUrl,           "--first",
+        "1",      "--second",     "3",     previous_.string(), next_.string()};
     arguments.insert(arguments.begin(), more.begin(), more.end());
     return arguments;
   }
@@ -174,8 +174,10 @@ TEST_F(PublishPatches, RefusesWhatLaunchersWouldMistakeAndOptionsThatMakeNoSense
       << out;
   fs::remove(next_ / "notes.tvpatch");
   for (const std::vector<std::string>& options :
-       {std::vector<std::string>{"--patch-threshold", "0"}, {"--patch-threshold", "x"},
-        {"--no-patches", "--patch-threshold", "4"}, {"--store-url", "ftp://host/segments/"}}) {
+       {std::vector<std::string>{"--patch-threshold", "0"},
+        {"--patch-threshold", "x"},
+        {"--no-patches", "--patch-threshold", "4"},
+        {"--store-url", "ftp://host/segments/"}}) {
     EXPECT_EQ(Run(Arguments(options)), 2) << options[0];
   }
   EXPECT_FALSE(fs::exists(archive_));
