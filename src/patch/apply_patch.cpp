@@ -165,6 +165,94 @@ class WriteBehind {
   std::thread m_thread;
 };
 
+// Reads and checks the base range of a copy segment on a thread of its own while the segment
+// before it is made, so that two segments are hashed at once on two cores.
+class ReadAhead {
+ public:
+  static constexpr std::size_t kNone = ~std::size_t{0};
+
+  // Reads the base at `basePath` through a handle of its own; usable() false when it cannot.
+  explicit ReadAhead(const char16_t* basePath) {
+    DWORD ignored = 0;
+    if (!m_base.Open(basePath, ignored) || !m_base.present()) return;
+    try {
+      m_thread = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      // Read where they are made, then.
+    }
+  }
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+  ~ReadAhead() {
+    if (!m_thread.joinable()) return;
+    {
+      const std::lock_guard lock(m_mutex);
+      m_stop = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+  }
+
+  bool usable() const { return m_thread.joinable(); }
+  // True when the segment at `index` was started and is not taken yet.
+  bool Holds(std::size_t index) const { return m_index == index; }
+  // Starts on copy segment `segment`, at `index` of the patch; none may be held.
+  void Start(std::size_t index, const PatchSegment& segment) {
+    const std::lock_guard lock(m_mutex);
+    m_index = index;
+    m_segment = segment;
+    m_busy = true;
+    m_changed.notify_all();
+  }
+  // Waits for the segment held and gives its bytes in `out`: kMade when they are the segment,
+  // else as Base::Read says (kMade there meaning bytes that are not it: kUnavailable).
+  Made Collect(std::vector<std::uint8_t>& out, DWORD& error) {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_busy; });
+    m_index = kNone;
+    std::swap(out, m_bytes);
+    error = m_error;
+    return m_made;
+  }
+
+ private:
+  void Run() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+      m_changed.wait(lock, [this] { return m_busy || m_stop; });
+      if (!m_busy) return;
+      const PatchSegment segment = m_segment;
+      lock.unlock();
+      DWORD error = 0;
+      Made made = Made::kFailed;
+      try {
+        const std::span<std::uint8_t> bytes = Take(m_bytes, segment.length);
+        made = m_base.Read(segment.baseOffset, bytes, error);
+        if (made == Made::kMade && !Matches(bytes, segment.hash)) made = Made::kUnavailable;
+      } catch (const std::bad_alloc&) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+      }
+      lock.lock();
+      m_made = made;
+      m_error = error;
+      m_busy = false;
+      m_changed.notify_all();
+    }
+  }
+
+  Base m_base;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::size_t m_index = kNone;
+  PatchSegment m_segment;
+  std::vector<std::uint8_t> m_bytes;
+  Made m_made = Made::kFailed;
+  DWORD m_error = 0;
+  bool m_busy = false;
+  bool m_stop = false;
+  std::thread m_thread;
+};
+
 class Applier {
  public:
   Applier(PatchSource& patch, SegmentCache& cache) : m_patch(patch), m_cache(cache) {}
@@ -178,11 +266,22 @@ class Applier {
 
     std::optional<WriteBehind> writer;
     if (sink != nullptr) writer.emplace(*sink);
+    if (m_base.present()) {
+      m_ahead.emplace(basePath);
+      if (!m_ahead->usable()) m_ahead.reset();
+    }
+    const std::vector<PatchSegment>& segments = header->segments;
     std::uint64_t offset = 0;  // of the segment in the new file
-    for (const PatchSegment& segment : header->segments) {
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+      const PatchSegment& segment = segments[i];
+      // The next copy is read and checked beside this segment, unless this one was.
+      if (m_ahead && !m_ahead->Holds(i) && i + 1 < segments.size() &&
+          segments[i + 1].kind == SegmentKind::kCopy) {
+        m_ahead->Start(i + 1, segments[i + 1]);
+      }
       const bool looking = sink == nullptr || !outcome.missing.empty();
       DWORD error = 0;
-      switch (Make(segment, !looking, error)) {
+      switch (Make(i, segment, !looking, error)) {
         case Made::kDamaged:
           return outcome;
         case Made::kFailed:
@@ -223,8 +322,8 @@ class Applier {
     return outcome;
   }
 
-  // Makes one segment into m_out (`bytes` set), or only learns whether it can be made.
-  Made Make(const PatchSegment& segment, bool bytes, DWORD& error) {
+  // Makes segment `index` into m_out (`bytes` set), or only learns whether it can be made.
+  Made Make(std::size_t index, const PatchSegment& segment, bool bytes, DWORD& error) {
     std::span<std::uint8_t> frame;
     if (segment.kind != SegmentKind::kCopy) {
       // A frame reaches the decoder only once it is known to be the one the patch was made with.
@@ -233,7 +332,7 @@ class Applier {
         return Made::kDamaged;
       }
     }
-    const std::span<std::uint8_t> out = Take(m_out, segment.length);
+    std::span<std::uint8_t> out = Take(m_out, segment.length);
     Made base = Made::kUnavailable;
     switch (segment.kind) {
       case SegmentKind::kWhole:
@@ -241,8 +340,14 @@ class Applier {
         return m_decoder.Decode(frame, {}, out) && Matches(out, segment.hash) ? Made::kMade
                                                                               : Made::kDamaged;
       case SegmentKind::kCopy:
-        base = m_base.Read(segment.baseOffset, out, error);
-        if (base == Made::kMade && Matches(out, segment.hash)) return Made::kMade;
+        if (m_ahead && m_ahead->Holds(index)) {
+          base = m_ahead->Collect(m_out, error);
+          if (base == Made::kMade) return Made::kMade;
+          out = Take(m_out, segment.length);
+        } else {
+          base = m_base.Read(segment.baseOffset, out, error);
+          if (base == Made::kMade && Matches(out, segment.hash)) return Made::kMade;
+        }
         break;
       case SegmentKind::kPatch: {
         const std::span<std::uint8_t> reference = Take(m_reference, segment.baseLength);
@@ -297,6 +402,7 @@ class Applier {
   std::vector<std::uint8_t> m_reference;
   std::vector<std::uint8_t> m_frame;
   std::vector<std::uint8_t> m_out;
+  std::optional<ReadAhead> m_ahead;
 };
 
 }  // namespace
