@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -82,21 +83,20 @@ class Base {
   std::uint64_t m_size = 0;
 };
 
-// Writes the segments once checked on a thread of its own, in order, while the next ones are
-// read, hashed and decoded: on two cores the hashing costs no time beside the writing. Without
-// a thread, each segment is written where it is handed over.
-class WriteBehind {
+// A thread that runs one job at a time, each handed over once the one before has ended; where
+// no thread can be had, each job runs where it is handed over. Jobs must not throw.
+class Worker {
  public:
-  explicit WriteBehind(PatchSink& sink) : m_sink(sink) {
+  Worker() {
     try {
       m_thread = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
-      // Written in turn, then.
+      // Jobs run in turn, then.
     }
   }
-  WriteBehind(const WriteBehind&) = delete;
-  WriteBehind& operator=(const WriteBehind&) = delete;
-  ~WriteBehind() {
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+  ~Worker() {
     if (!m_thread.joinable()) return;
     {
       const std::lock_guard lock(m_mutex);
@@ -106,63 +106,70 @@ class WriteBehind {
     m_thread.join();
   }
 
-  // Takes the first `size` bytes of `buffer` to write, and gives back in `buffer` one whose
-  // write has ended. False, with `error` set, when a write failed.
-  bool Write(std::vector<std::uint8_t>& buffer, std::size_t size, DWORD& error) {
-    if (!m_thread.joinable()) {
-      if (m_sink.Write(buffer.data(), size)) return true;
-      error = GetLastError();
-      return false;
-    }
+  void Hand(std::function<void()> job) {
+    if (!m_thread.joinable()) return job();
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_busy; });
-    if (m_failed) return Failed(error);
-    std::swap(buffer, m_pending);
-    m_size = size;
-    m_busy = true;
+    m_changed.wait(lock, [this] { return !m_job; });
+    m_job = std::move(job);
     m_changed.notify_all();
-    return true;
   }
-  // Waits for the last write. False, with `error` set, when a write failed.
-  bool Finish(DWORD& error) {
+  // Waits for the job handed over last to end.
+  void Wait() {
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_busy; });
-    return !m_failed || Failed(error);
+    m_changed.wait(lock, [this] { return !m_job; });
   }
 
  private:
-  bool Failed(DWORD& error) const {
-    error = m_error;
-    return false;
-  }
   void Run() {
     std::unique_lock lock(m_mutex);
     for (;;) {
-      m_changed.wait(lock, [this] { return m_busy || m_stop; });
-      if (!m_busy) return;
+      m_changed.wait(lock, [this] { return m_job || m_stop; });
+      if (!m_job) return;
       lock.unlock();
-      const bool written = m_sink.Write(m_pending.data(), m_size);
-      const DWORD error = written ? 0 : GetLastError();
+      m_job();
       lock.lock();
-      if (!written && !m_failed) {
-        m_failed = true;
-        m_error = error;
-      }
-      m_busy = false;
+      m_job = nullptr;
       m_changed.notify_all();
     }
   }
 
-  PatchSink& m_sink;
   std::mutex m_mutex;
   std::condition_variable m_changed;
-  std::vector<std::uint8_t> m_pending;
-  std::size_t m_size = 0;
-  bool m_busy = false;
+  std::function<void()> m_job;
   bool m_stop = false;
-  bool m_failed = false;
-  DWORD m_error = 0;
   std::thread m_thread;
+};
+
+// Writes the segments once checked on a thread of its own, in order, while the next ones are
+// read, hashed and decoded: on two cores the hashing costs no time beside the writing.
+class WriteBehind {
+ public:
+  explicit WriteBehind(PatchSink& sink) : m_sink(sink) {}
+
+  // Takes the first `size` bytes of `buffer` to write, and gives back in `buffer` one whose
+  // write has ended. False, with `error` set, when a write failed.
+  bool Write(std::vector<std::uint8_t>& buffer, std::size_t size, DWORD& error) {
+    if (!Finish(error)) return false;
+    std::swap(buffer, m_pending);
+    m_worker.Hand([this, size] {
+      if (m_sink.Write(m_pending.data(), size)) return;
+      const DWORD error = GetLastError();
+      m_error = error != 0 ? error : ERROR_WRITE_FAULT;
+    });
+    return true;
+  }
+  // Waits for the last write. False, with `error` set, when a write failed.
+  bool Finish(DWORD& error) {
+    m_worker.Wait();
+    error = m_error;
+    return m_error == 0;
+  }
+
+ private:
+  PatchSink& m_sink;
+  std::vector<std::uint8_t> m_pending;
+  DWORD m_error = 0;  // of the first write that failed
+  Worker m_worker;
 };
 
 // Reads and checks the base range of a copy segment on a thread of its own while the segment
@@ -174,41 +181,32 @@ class ReadAhead {
   // Reads the base at `basePath` through a handle of its own; usable() false when it cannot.
   explicit ReadAhead(const char16_t* basePath) {
     DWORD ignored = 0;
-    if (!m_base.Open(basePath, ignored) || !m_base.present()) return;
-    try {
-      m_thread = std::thread([this] { Run(); });
-    } catch (const std::system_error&) {
-      // Read where they are made, then.
-    }
-  }
-  ReadAhead(const ReadAhead&) = delete;
-  ReadAhead& operator=(const ReadAhead&) = delete;
-  ~ReadAhead() {
-    if (!m_thread.joinable()) return;
-    {
-      const std::lock_guard lock(m_mutex);
-      m_stop = true;
-    }
-    m_changed.notify_all();
-    m_thread.join();
+    m_usable = m_base.Open(basePath, ignored) && m_base.present();
   }
 
-  bool usable() const { return m_thread.joinable(); }
-  // True when the segment at `index` was started and is not taken yet.
+  bool usable() const { return m_usable; }
+  // True when the segment at `index` was started and is not collected yet.
   bool Holds(std::size_t index) const { return m_index == index; }
   // Starts on copy segment `segment`, at `index` of the patch; none may be held.
   void Start(std::size_t index, const PatchSegment& segment) {
-    const std::lock_guard lock(m_mutex);
     m_index = index;
-    m_segment = segment;
-    m_busy = true;
-    m_changed.notify_all();
+    m_worker.Hand([this, segment] {
+      m_error = 0;
+      try {
+        const std::span<std::uint8_t> bytes = Take(m_bytes, segment.length);
+        m_made = m_base.Read(segment.baseOffset, bytes, m_error);
+        if (m_made == Made::kMade && !Matches(bytes, segment.hash)) m_made = Made::kUnavailable;
+      } catch (const std::bad_alloc&) {
+        m_made = Made::kFailed;
+        m_error = ERROR_NOT_ENOUGH_MEMORY;
+      }
+    });
   }
   // Waits for the segment held and gives its bytes in `out`: kMade when they are the segment,
-  // else as Base::Read says (kMade there meaning bytes that are not it: kUnavailable).
+  // kUnavailable when they are not or the base does not hold them, kFailed (with `error`) when
+  // they could not be read.
   Made Collect(std::vector<std::uint8_t>& out, DWORD& error) {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_busy; });
+    m_worker.Wait();
     m_index = kNone;
     std::swap(out, m_bytes);
     error = m_error;
@@ -216,41 +214,13 @@ class ReadAhead {
   }
 
  private:
-  void Run() {
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-      m_changed.wait(lock, [this] { return m_busy || m_stop; });
-      if (!m_busy) return;
-      const PatchSegment segment = m_segment;
-      lock.unlock();
-      DWORD error = 0;
-      Made made = Made::kFailed;
-      try {
-        const std::span<std::uint8_t> bytes = Take(m_bytes, segment.length);
-        made = m_base.Read(segment.baseOffset, bytes, error);
-        if (made == Made::kMade && !Matches(bytes, segment.hash)) made = Made::kUnavailable;
-      } catch (const std::bad_alloc&) {
-        error = ERROR_NOT_ENOUGH_MEMORY;
-      }
-      lock.lock();
-      m_made = made;
-      m_error = error;
-      m_busy = false;
-      m_changed.notify_all();
-    }
-  }
-
   Base m_base;
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
+  bool m_usable = false;
   std::size_t m_index = kNone;
-  PatchSegment m_segment;
   std::vector<std::uint8_t> m_bytes;
   Made m_made = Made::kFailed;
   DWORD m_error = 0;
-  bool m_busy = false;
-  bool m_stop = false;
-  std::thread m_thread;
+  Worker m_worker;
 };
 
 class Applier {

@@ -45,10 +45,12 @@ class MemorySource final : public PatchSource {
 class MemorySink final : public PatchSink {
  public:
   bool Write(const void* data, std::size_t size) override {
+    if (full) return false;
     written.append(static_cast<const char*>(data), size);
     return true;
   }
   std::string written;
+  bool full = false;  // every write fails, as on a full disk
 };
 
 class MemoryCache final : public SegmentCache {
@@ -105,6 +107,11 @@ TEST(Patch, RebuildsTheFileFromTheBaseOrFromWhatWasFetched) {
   EXPECT_LT(v.patch.Bytes().size(), 80 * kK) << "the copies and the edit cost little";
   EXPECT_EQ(Apply(v.patch.Bytes(), base, cache, nullptr).result, Result::kApplied)
       << "looked through alone";
+  MemorySink full;
+  full.full = true;
+  const PatchOutcome failed = Apply(v.patch.Bytes(), base, cache, &full);
+  EXPECT_EQ(failed.result, Result::kMachineFailed);
+  EXPECT_NE(failed.error, 0u);
 
   // One byte differs where the patch frame's reference lies: that segment alone is missing.
   std::string changed = v.base;
