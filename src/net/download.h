@@ -2,6 +2,7 @@
 // Background downloads of update archives: one detached worker thread per archive, which stores
 // the archive only when it arrived whole and then posts WM_DOWNLOAD_FINISHED to the launcher.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,9 +22,14 @@ class DownloadPacer;
 inline constexpr TransferLimits kDownloadLimits{std::chrono::milliseconds(0),
                                                 std::chrono::seconds(60), 60 * 1024};
 
-// Whether a complete body, in the file at `path`, is what a download other than an update
-// archive is to store. Called on the download's own thread; must not throw.
-using BodyCheck = std::function<bool(const std::u16string& path)>;
+// What a download other than an update archive (a segment that a patch needs) is to store: a
+// body of at most `maxLength` bytes (one announced longer is not read at all) that `accept`
+// accepts, complete in the file at the path it is given. `accept` runs on the download's own
+// thread and must not throw. Without `accept`, the download is of an update archive.
+struct BodyCheck {
+  std::uint64_t maxLength = 0;
+  std::function<bool(const std::u16string& path)> accept = nullptr;
+};
 
 // What a worker is to fetch and where to store it.
 struct DownloadRequest {
@@ -36,14 +42,14 @@ struct DownloadRequest {
   // Shared by the downloads of one launcher to keep them together under a rate; none: no limit.
   std::shared_ptr<DownloadPacer> pacer = nullptr;
   // Set for a download that is no update archive (a segment a patch needs): its body is stored
-  // when this accepts it, instead of when it is a zip archive signed with publicKey, and its end
-  // is reported with wParam 0 stored or not, so that it never ends the launcher on its own.
-  BodyCheck accept = nullptr;
+  // when the check accepts it, instead of when it is a zip archive signed with publicKey, and
+  // its end is reported with wParam 0 stored or not, so that it never ends the launcher alone.
+  BodyCheck check = {};
 };
 
 // Starts a worker that fetches `url` into `destination` and returns at once; the worker posts
 // WM_DOWNLOAD_FINISHED to the application's main window when it ends, with wParam 1 when it
-// stored the archive and 0 when not (always 0 for a request with `accept`). An empty `url`
+// stored the archive and 0 when not (always 0 for a request with check.accept). An empty `url`
 // starts nothing, and no message follows. Should no thread start, the message (0) is posted at
 // once, so that the launcher never waits for a worker that does not exist.
 void StartDownload(const std::u16string& url, const std::u16string& destination);

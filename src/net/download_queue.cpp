@@ -10,9 +10,9 @@ DownloadQueue::DownloadQueue(const std::optional<PublicKey>& publicKey,
                              std::shared_ptr<DownloadPacer> pacer)
     : DownloadQueue(
           [publicKey, pacer](const std::u16string& url, const std::u16string& destination,
-                             const BodyCheck& accept) {
+                             const BodyCheck& check) {
             StartDownload(
-                DownloadRequest{url, destination, kDownloadLimits, publicKey, pacer, accept},
+                DownloadRequest{url, destination, kDownloadLimits, publicKey, pacer, check},
                 &CreateThread);
           },
           kMaxTransfers) {}
@@ -21,7 +21,7 @@ DownloadQueue::DownloadQueue(Start start, std::size_t maxTransfers)
     : m_start(std::move(start)), m_maxTransfers(std::max<std::size_t>(maxTransfers, 1)) {}
 
 bool DownloadQueue::Add(const std::u16string& url, const std::u16string& destination,
-                        BodyCheck accept) {
+                        BodyCheck check) {
   // StartDownload takes a URL up to its first NUL, and starts nothing for an empty one.
   if (url.empty() || url[0] == u'\0' || m_planned.size() >= kMaxPlannedDownloads) return false;
   std::u16string key = destination;
@@ -29,9 +29,9 @@ bool DownloadQueue::Add(const std::u16string& url, const std::u16string& destina
   if (!m_planned.insert(std::move(key)).second) return false;
   if (m_running < m_maxTransfers) {
     ++m_running;
-    m_start(url, destination, accept);
+    m_start(url, destination, check);
   } else {
-    m_waiting.push_back({url, destination, std::move(accept)});
+    m_waiting.push_back({url, destination, std::move(check)});
   }
   return true;
 }
@@ -45,7 +45,7 @@ bool DownloadQueue::Ended(bool stored) {
     const Waiting next = std::move(m_waiting.front());
     m_waiting.pop_front();
     ++m_running;
-    m_start(next.url, next.destination, next.accept);
+    m_start(next.url, next.destination, next.check);
   }
   return m_stored || m_ended >= m_planned.size();
 }

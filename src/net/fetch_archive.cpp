@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -46,7 +47,7 @@ class PartialArchive {
   // Opens the kept file, made when missing. Throws CFileException, with
   // ERROR_SHARING_VIOLATION when another running launcher holds it.
   PartialArchive(const std::u16string& destination, const std::optional<PublicKey>& key,
-                 BodyCheck accept)
+                 std::function<bool(const std::u16string&)> accept)
       : destination_(destination),
         key_(key),
         accept_(std::move(accept)),
@@ -253,7 +254,7 @@ class PartialArchive {
 
   std::u16string destination_;
   std::optional<PublicKey> key_;
-  BodyCheck accept_;
+  std::function<bool(const std::u16string&)> accept_;
   std::u16string path_;
   std::u16string infoPath_;
   CFile file_;
@@ -276,6 +277,12 @@ bool LeavesReserve(const std::u16string& destination, std::uint64_t bytes) {
   return available >= bytes && available - bytes >= kDiskReserve;
 }
 
+// True when a body of `length` bytes could never be what a download other than an archive is
+// to store: it is not read at all.
+bool IsTooLong(const DownloadRequest& request, std::uint64_t length) {
+  return request.check.accept && length > request.check.maxLength;
+}
+
 std::optional<Validator> ResponseValidator(CHttpFile& file) {
   std::u16string etag;
   std::u16string lastModified;
@@ -289,7 +296,8 @@ std::optional<Validator> ResponseValidator(CHttpFile& file) {
 bool ReceiveArchive(const DownloadRequest& request, TransferGuard& guard,
                     std::unique_ptr<PartialArchive>& part) {
   // Held until the transfer ends: another launcher neither fetches nor touches this one.
-  part = std::make_unique<PartialArchive>(request.destination, request.publicKey, request.accept);
+  part = std::make_unique<PartialArchive>(request.destination, request.publicKey,
+                                          request.check.accept);
   const std::optional<KeptRecord> kept = part->record();
   std::u16string headers;
   if (kept && kept->refused) {
@@ -337,7 +345,9 @@ bool ReceiveArchive(const DownloadRequest& request, TransferGuard& guard,
     if (kept && kept->refused && validator == kept->validator) return false;
     // The file changed, or the server does not serve ranges: the body starts over at byte 0.
     part->StartOver(std::nullopt);
-    if (!length || !LeavesReserve(request.destination, *length)) return false;
+    if (!length || IsTooLong(request, *length) || !LeavesReserve(request.destination, *length)) {
+      return false;
+    }
     if (validator) part->StartOver(KeptRecord{*validator, *length, false});
     remaining = *length;
   } else {

@@ -64,7 +64,7 @@ DWORD DownloadThreadProc(void* parameter) {
   CoInitialize(nullptr);
   const FetchOutcome outcome = request ? FetchWatched(*request) : FetchOutcome::kFailed;
   if (outcome != FetchOutcome::kGivenUp) {
-    PostDownloadFinished(outcome == FetchOutcome::kStored && request && !request->accept);
+    PostDownloadFinished(outcome == FetchOutcome::kStored && request && !request->check.accept);
   }
   request.reset();
   CoUninitialize();

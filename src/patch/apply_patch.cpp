@@ -152,9 +152,13 @@ class WriteBehind {
     if (!Finish(error)) return false;
     std::swap(buffer, m_pending);
     m_worker.Hand([this, size] {
-      if (m_sink.Write(m_pending.data(), size)) return;
-      const DWORD error = GetLastError();
-      m_error = error != 0 ? error : ERROR_WRITE_FAULT;
+      try {
+        if (m_sink.Write(m_pending.data(), size)) return;
+        const DWORD error = GetLastError();
+        m_error = error != 0 ? error : ERROR_WRITE_FAULT;
+      } catch (const std::bad_alloc&) {
+        m_error = ERROR_NOT_ENOUGH_MEMORY;
+      }
     });
     return true;
   }

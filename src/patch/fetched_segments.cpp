@@ -37,19 +37,21 @@ bool ReadSmallFile(const std::u16string& path, std::size_t limit,
 
 // Whether a fetched file is the frame of `segment`: checked before it is stored, so that a
 // store that serves wrong bytes is remembered as such (kept_bytes.h) rather than fetched again
-// at every start. One check at a time, as each holds a frame and its segment in memory.
+// at every start, and never read when it is announced larger than any frame. One check at a
+// time, as each holds a frame and its segment in memory.
 BodyCheck SegmentCheck(NeededSegment segment, std::shared_ptr<std::mutex> oneAtATime) {
-  return [segment, oneAtATime](const std::u16string& path) {
-    try {
-      const std::lock_guard lock(*oneAtATime);
-      std::vector<std::uint8_t> frame;
-      std::vector<std::uint8_t> out(segment.length);
-      return ReadSmallFile(path, kMaxFrameSize, frame) && SegmentDecoder().Decode(frame, {}, out) &&
-             HashBytes(out.data(), out.size()) == segment.hash;
-    } catch (...) {
-      return false;
-    }
-  };
+  return {kMaxFrameSize, [segment, oneAtATime](const std::u16string& path) {
+            try {
+              const std::lock_guard lock(*oneAtATime);
+              std::vector<std::uint8_t> frame;
+              std::vector<std::uint8_t> out(segment.length);
+              return ReadSmallFile(path, kMaxFrameSize, frame) &&
+                     SegmentDecoder().Decode(frame, {}, out) &&
+                     HashBytes(out.data(), out.size()) == segment.hash;
+            } catch (...) {
+              return false;
+            }
+          }};
 }
 
 }  // namespace

@@ -271,12 +271,12 @@ TEST(PatchItems, AnArchiveWithAPatchIsInstalledWholeOrWaitsChangingNothing) {
 
   struct Started {
     std::u16string url, destination;
-    BodyCheck accept;
+    BodyCheck check;
   };
   std::vector<Started> started;
   DownloadQueue queue(
-      [&](const std::u16string& url, const std::u16string& destination, const BodyCheck& accept) {
-        started.push_back({url, destination, accept});
+      [&](const std::u16string& url, const std::u16string& destination, const BodyCheck& check) {
+        started.push_back({url, destination, check});
       },
       4);
   ASSERT_EQ(fetched.Fetch(queue), 1u);
@@ -285,12 +285,13 @@ TEST(PatchItems, AnArchiveWithAPatchIsInstalledWholeOrWaitsChangingNothing) {
   EXPECT_EQ(Utf16ToUtf8(started[0].url), test::kTestStoreUrl + name);
   EXPECT_EQ(started[0].destination,
             test::CoreText(dir / "UpdateZip/Segments") + u"\\" + Utf8ToUtf16(name));
-  ASSERT_TRUE(started[0].accept);
+  ASSERT_TRUE(started[0].check.accept);
+  EXPECT_EQ(started[0].check.maxLength, kMaxFrameSize) << "nothing longer is read";
   const fs::path body = root.path() / "body";
   test::WriteFile(body, test::Frame(NoiseBytes(64 * kK, 8)));
-  EXPECT_FALSE(started[0].accept(test::CoreText(body))) << "not the segment its name says";
+  EXPECT_FALSE(started[0].check.accept(test::CoreText(body))) << "not the segment its name says";
   test::WriteFile(body, test::StoreFrames(v.patch, v.next).at(name));
-  EXPECT_TRUE(started[0].accept(test::CoreText(body)));
+  EXPECT_TRUE(started[0].check.accept(test::CoreText(body)));
 
   // Stored where the download puts it, it makes the rest of the file.
   fs::rename(body, dir / "UpdateZip/Segments" / name);
