@@ -46,8 +46,7 @@ BodyCheck SegmentCheck(NeededSegment segment, std::shared_ptr<std::mutex> oneAtA
               std::vector<std::uint8_t> frame;
               std::vector<std::uint8_t> out(segment.length);
               return ReadSmallFile(path, kMaxFrameSize, frame) &&
-                     SegmentDecoder().Decode(frame, {}, out) &&
-                     HashBytes(out.data(), out.size()) == segment.hash;
+                     SegmentDecoder().Decode(frame, {}, out) && HashMatches(out, segment.hash);
             } catch (...) {
               return false;
             }

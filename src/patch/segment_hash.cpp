@@ -14,6 +14,10 @@ SegmentHash HashBytes(const void* data, std::size_t size) {
   return hash;
 }
 
+bool HashMatches(std::span<const std::uint8_t> bytes, const SegmentHash& hash) {
+  return HashBytes(bytes.data(), bytes.size()) == hash;
+}
+
 std::string HashToHex(const SegmentHash& hash) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string hex;

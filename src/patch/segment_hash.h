@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 
 namespace tarvo {
@@ -12,6 +14,9 @@ using SegmentHash = std::array<unsigned char, 32>;
 
 // The hash of `size` bytes at `data`.
 SegmentHash HashBytes(const void* data, std::size_t size);
+
+// True when `bytes` hash to `hash`.
+bool HashMatches(std::span<const std::uint8_t> bytes, const SegmentHash& hash);
 
 // The hash as 64 lower-case hexadecimal digits.
 std::string HashToHex(const SegmentHash& hash);

@@ -95,8 +95,7 @@ std::vector<std::string> MissingFromStore(const fs::path& folder,
     if (checked.count(need.hash) != 0 || reported.count(need.hash) != 0) continue;
     segment.resize(need.length);
     if (ReadFrame(folder / StoreFrameName(need.hash), frame) &&
-        decoder.Decode(frame, {}, segment) &&
-        HashBytes(segment.data(), segment.size()) == need.hash) {
+        decoder.Decode(frame, {}, segment) && HashMatches(segment, need.hash)) {
       checked.insert(need.hash);
     } else {
       reported.insert(need.hash);
