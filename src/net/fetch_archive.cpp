@@ -45,11 +45,12 @@ bool IsDiskFull(DWORD error) {
 class PartialArchive {
  public:
   // Opens the kept file, made when missing. Throws CFileException, with
-  // ERROR_SHARING_VIOLATION when another running launcher holds it.
+  // ERROR_SHARING_VIOLATION when another running launcher holds it. A body with its own check
+  // (`accept`) is no archive, and no key applies to it.
   PartialArchive(const std::u16string& destination, const std::optional<PublicKey>& key,
                  std::function<bool(const std::u16string&)> accept)
       : destination_(destination),
-        key_(key),
+        key_(accept ? std::nullopt : key),
         accept_(std::move(accept)),
         path_(KeptBytesPath(destination)),
         infoPath_(KeptInfoPath(destination)),
