@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Patches of large files, measured as an operator and a player meet them. Packs of incompressible
-# 64 KiB assets (2 and 4 GiB by default, and 1 GiB against zstd), each changed two ways:
+# 64 KiB assets (1, 2 and 4 GiB by default), each changed two ways:
 #   region   1% of the pack replaced in one place, and 4 MiB inserted in its middle
 #   scatter  1,000 edits of 4 KiB each, scattered over the pack
 # For each pack and change: tarvo-publish writes the update (time, peak RSS, the archive against
 # the bytes changed); for 1 GiB, "zstd -19 --long=30 --patch-from" makes its patch of the same
 # pair, and for 4 GiB "xdelta3 -e -9" its delta (time, peak RSS, size); the release build's
 # launcher installs the update at its next start (its update check answered at once by nginx on
-# its update host), against "cp" of the new pack on the same disk, with and without "sync" after
-# it, each from a cold page cache (as root) but for the programs and the archive. For the
-# smallest pack asked for, also: the Win32 installation's peak memory and largest allocation
+# its update host), against "cp" of the new pack on the same disk followed by "sync"; and the
+# launcher built without flushing against "cp" alone; each from a cold page cache (as root) but
+# for the programs and the archive. For the
+# smallest pack but 1 GiB, also: the Win32 installation's peak memory and largest allocation
 # under Wine (bench/tools/patch_install_peak.cpp); one flipped byte in the player's pack, the
 # bytes fetched from the segment store at that start, and the next start's installation; and
 # what a second update of the same kind adds to a store that holds the first one's segments.
@@ -17,18 +18,19 @@
 # in "unshare -n" or where port 8619 (TARVO_UPDATE_HOST) is free. About 12 GiB free per 4 GiB
 # pack are needed under TARVO_BENCH_DIR (default /var/tmp); everything made there goes at the
 # end.
-#   bench/patch.sh [PACK_GiB...]   (2 4 by default)
+#   bench/patch.sh [PACK_GiB...]   (1 2 4 by default; zstd's patch of 1 GiB takes half an hour)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sizes=("$@")
-[ ${#sizes[@]} -ne 0 ] || sizes=(2 4)
+[ ${#sizes[@]} -ne 0 ] || sizes=(1 2 4)
 
 for tool in zstd xdelta3 /usr/bin/time; do
   command -v $tool >/dev/null || { echo "patch.sh: $tool is missing (scripts/setup.sh)" >&2; exit 1; }
 done
 
 cmake --preset posix-release >/dev/null
-cmake --build --preset posix-release -j2 --target tarvo tarvo-publish patch_install_peak >/dev/null
+cmake --build --preset posix-release -j2 --target tarvo tarvo_no_flush tarvo-publish \
+  patch_install_peak >/dev/null
 build=build/posix-release
 win32=""
 if bash scripts/i386_programs.sh check >/dev/null 2>&1; then
@@ -60,11 +62,13 @@ ASSET = 64 * 1024
 CHUNK = 64 * MiB
 publish = os.path.abspath(os.path.join(build, "tarvo-publish"))
 launcher = os.path.abspath(os.path.join(build, "tarvo"))
+unflushed = os.path.abspath(os.path.join(build, "no-flush", "tarvo"))
 report = os.path.join(work, "time.txt")
 root = os.path.join(work, "root")
 can_drop = os.geteuid() == 0 and os.access("/proc/sys/vm/drop_caches", os.W_OK)
 access_log = os.path.join(work, "servers.env.run", "access.log")
-main = min(sizes)  # the pack of the Win32, flipped byte and store figures
+# The pack of the Win32, flipped byte and store figures.
+main = min([s for s in sizes if s > 1] or sizes)
 
 def make_pack(path, size):
     with open(path, "wb") as f:
@@ -147,12 +151,12 @@ def store_bytes(site):
     folder = os.path.join(site, "updates", "segments")
     return sum(os.path.getsize(os.path.join(folder, n)) for n in os.listdir(folder))
 
-def installation(name, pack, archive, copy=False):
+def installation(name, pack, archive, copy=False, program=launcher):
     path = os.path.join(work, name)
     os.makedirs(os.path.join(path, "UpdateZip"))
     os.makedirs(os.path.join(path, "Sys"))
     os.makedirs(os.path.join(path, "data"))
-    shutil.copy2(launcher, os.path.join(path, "tarvo"))
+    shutil.copy2(program, os.path.join(path, "tarvo"))
     shutil.copy2("/bin/true", os.path.join(path, "Velmora.exe"))
     with open(os.path.join(path, "Sys", "Config.ini"), "w") as f:
         f.write("[VERSION]\r\nFirstVersion=1\r\nSecondVersion=1\r\n")
@@ -176,7 +180,7 @@ def fetched_bytes(prefix):
 def mib(n):
     return "%.1f MiB" % (n / MiB)
 
-for size in sorted(set([1] + sizes)):
+for size in sorted(set(sizes)):
     print("== %d GiB pack" % size, flush=True)
     base = os.path.join(work, "v0.bin")
     make_pack(base, size * GiB)
@@ -207,36 +211,38 @@ for size in sorted(set([1] + sizes)):
             print("  xdelta3 -e -9: %d bytes, %.1f s, peak RSS %.0f MiB"
                   % (os.path.getsize(delta), seconds, rss), flush=True)
             os.remove(delta)
-        if size in sizes and size != 1:
-            player = installation("player", base, archive)
+        runs = []
+        for program in (launcher, unflushed):
+            player = installation("player", base, archive, program=program)
             settle(os.path.join(player, "tarvo"), archive)
-            applied, rss = timed([os.path.join(player, "tarvo")], cwd=player)
+            runs.append(timed([os.path.join(player, "tarvo")], cwd=player))
             ok = recorded(player) and same(os.path.join(player, "data", "pack.bin"), new)
             shutil.rmtree(player)
-            copies = []
-            for synced in (False, True):
-                target = os.path.join(work, "copy.bin")
-                settle()
-                began = time.perf_counter()
-                subprocess.run(["cp", new, target], check=True)
-                if synced:
-                    os.sync()
-                copies.append(time.perf_counter() - began)
-                os.remove(target)
-            print("  installed at the next start in %.2f s (%s), peak RSS %.0f MiB; cp %.2f s (x%.2f),"
-                  " cp and sync %.2f s (x%.2f)"
-                  % (applied, "identical" if ok else "WRONG", rss, copies[0], applied / copies[0],
-                     copies[1], applied / copies[1]), flush=True)
-            if size == main and win32:
-                player = installation("player", base, archive)
-                out = subprocess.run(
-                    [os.path.join(win32, "wine-run.sh"),
-                     os.path.join(win32, "patch_install_peak.exe"), "Z:" + player.replace("/", "\\"),
-                     "Z:" + archive.replace("/", "\\")], capture_output=True, text=True)
-                ok = out.returncode == 0 and same(os.path.join(player, "data", "pack.bin"), new)
-                print("  Win32 under Wine: %s (%s)"
-                      % (out.stdout.strip(), "identical" if ok else "WRONG"), flush=True)
-                shutil.rmtree(player)
+        (applied, rss), (unflushed_time, _) = runs
+        copies = []
+        for synced in (False, True):
+            target = os.path.join(work, "copy.bin")
+            settle()
+            began = time.perf_counter()
+            subprocess.run(["cp", new, target], check=True)
+            if synced:
+                os.sync()
+            copies.append(time.perf_counter() - began)
+            os.remove(target)
+        print("  installed at the next start in %.2f s (%s), peak RSS %.0f MiB; cp and sync %.2f s"
+              " (x%.2f); without flushing %.2f s, cp %.2f s (x%.2f)"
+              % (applied, "identical" if ok else "WRONG", rss, copies[1], applied / copies[1],
+                 unflushed_time, copies[0], unflushed_time / copies[0]), flush=True)
+        if size == main and win32:
+            player = installation("player", base, archive)
+            out = subprocess.run(
+                [os.path.join(win32, "wine-run.sh"),
+                 os.path.join(win32, "patch_install_peak.exe"), "Z:" + player.replace("/", "\\"),
+                 "Z:" + archive.replace("/", "\\")], capture_output=True, text=True)
+            ok = out.returncode == 0 and same(os.path.join(player, "data", "pack.bin"), new)
+            print("  Win32 under Wine: %s (%s)"
+                  % (out.stdout.strip(), "identical" if ok else "WRONG"), flush=True)
+            shutil.rmtree(player)
         if size == main and kind == "region":
             # One flipped byte in the player's pack: what the store sends, then the next start.
             player = installation("player", base, archive, copy=True)
@@ -258,7 +264,7 @@ for size in sorted(set([1] + sizes)):
             # The same kind of change once more, published to the same site and store.
             grown = store_bytes(site)
             newer = os.path.join(work, "v2.bin")
-            changed2 = region(new, newer, 0.6)
+            changed2 = region(new, newer, 0.1)
             older, newest = tree("older", new, 2), tree("newest", newer, 2)
             publish_update(site, older, newest, 3)
             grown = store_bytes(site) - grown
