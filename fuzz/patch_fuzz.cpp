@@ -26,8 +26,10 @@ const fs::path& BasePath() {
   static const fs::path path = [] {
     const fs::path file = fs::temp_directory_path() / "tarvo-patch-fuzz-base.bin";
     std::string bytes(kBaseSize, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 2654435761u >> 13);
-    std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+      bytes[i] = static_cast<char>(i * 2654435761u >> 13);
+    std::ofstream(file, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return file;
   }();
   return path;
@@ -73,7 +75,7 @@ std::string Mend(const std::string& bytes) {
   tarvo::PatchHeader header;
   header.baseSize = kBaseSize;
   header.storeUrl = "http://127.0.0.1/store/";
-  const std::size_t count = bytes.empty() ? 0 : 1 + bytes[0] % 8;
+  const std::size_t count = bytes.empty() ? 0 : 1 + static_cast<unsigned char>(bytes[0]) % 8;
   std::size_t at = 1 + count * 13;
   std::string frames;
   for (std::size_t i = 0; i < count; ++i) {
@@ -113,8 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Source source(bytes);
   Sink sink;
   NoSegments none;
-  const tarvo::PatchOutcome outcome = tarvo::ApplyPatch(
-      source, tarvo::Utf8ToUtf16(BasePath().string()).c_str(), none, &sink);
+  const tarvo::PatchOutcome outcome =
+      tarvo::ApplyPatch(source, tarvo::Utf8ToUtf16(BasePath().string()).c_str(), none, &sink);
   if (outcome.result == tarvo::PatchOutcome::Result::kApplied) {
     // Made whole: exactly the file's size was written.
     Source again(bytes);
