@@ -132,9 +132,10 @@ TEST_F(PatchUpdates, AFileThatDiffersIsCompletedFromTheStoreAtTheNextStart) {
     EXPECT_FALSE(fs::exists(install_.dir() / "notes.txt"));
     EXPECT_EQ(Recorded(), "1/" + std::to_string(c.recorded));
     EXPECT_TRUE(fs::exists(Pending("0000100000003.zip")));
+    EXPECT_EQ(Responses("segments/" + FrameName(patch, c.fetched)).size(), 1u);
     std::size_t fetched = 0;
     for (std::size_t i = 0; i < patch.header.segments.size(); ++i) {
-      fetched += Responses("segments/" + FrameName(patch, i)).size();
+      fetched += servers_.ResponsesFor(Uri("segments/" + FrameName(patch, i))).size();
     }
     EXPECT_EQ(fetched - requests, 1u);
     requests = fetched;
