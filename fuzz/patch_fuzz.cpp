@@ -14,6 +14,7 @@
 
 #include "common/utf.h"
 #include "patch/apply_patch.h"
+#include "support/patch_builder.h"
 #include "unzip/zip_fields.h"
 
 namespace {
@@ -34,21 +35,6 @@ const fs::path& BasePath() {
   }();
   return path;
 }
-
-class Source final : public tarvo::PatchSource {
- public:
-  explicit Source(std::string bytes) : m_bytes(std::move(bytes)) {}
-  bool Read(void* buffer, std::size_t size) override {
-    if (size > m_bytes.size() - m_at) return false;
-    m_bytes.copy(static_cast<char*>(buffer), size, m_at);
-    m_at += size;
-    return true;
-  }
-
- private:
-  std::string m_bytes;
-  std::size_t m_at = 0;
-};
 
 class Sink final : public tarvo::PatchSink {
  public:
@@ -112,14 +98,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
   if (data[0] & 1) bytes = Mend(bytes);
-  Source source(bytes);
+  tarvo::test::PatchBytes source(bytes);
   Sink sink;
   NoSegments none;
   const tarvo::PatchOutcome outcome =
       tarvo::ApplyPatch(source, tarvo::Utf8ToUtf16(BasePath().string()).c_str(), none, &sink);
   if (outcome.result == tarvo::PatchOutcome::Result::kApplied) {
     // Made whole: exactly the file's size was written.
-    Source again(bytes);
+    tarvo::test::PatchBytes again(bytes);
     const std::optional<tarvo::PatchHeader> header = tarvo::ReadPatchHeader(again);
     if (!header || header->size != sink.written) std::abort();
   }

@@ -46,6 +46,13 @@ std::string Frame(const std::string& bytes, const std::string& reference) {
   return frame;
 }
 
+bool PatchBytes::Read(void* buffer, std::size_t size) {
+  if (size > m_bytes.size() - m_at) return false;
+  m_bytes.copy(static_cast<char*>(buffer), size, m_at);
+  m_at += size;
+  return true;
+}
+
 std::string BuiltPatch::Bytes() const {
   std::string bytes = FormatPatchHeader(header);
   for (const std::string& frame : frames) bytes += frame;

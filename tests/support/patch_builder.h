@@ -46,6 +46,17 @@ BuiltPatch MakePatch(const std::string& base, const std::string& next, std::uint
 // A self-contained frame of `bytes`, or one made against `reference`.
 std::string Frame(const std::string& bytes, const std::string& reference = {});
 
+// A patch read from bytes in memory.
+class PatchBytes final : public PatchSource {
+ public:
+  explicit PatchBytes(std::string bytes) : m_bytes(std::move(bytes)) {}
+  bool Read(void* buffer, std::size_t size) override;
+
+ private:
+  std::string m_bytes;
+  std::size_t m_at = 0;
+};
+
 // The segment store's frames for `next` cut as `patch` cuts it: file name to bytes.
 std::map<std::string, std::string> StoreFrames(const BuiltPatch& patch, const std::string& next);
 

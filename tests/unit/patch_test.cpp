@@ -27,21 +27,6 @@ using test::NoiseBytes;
 
 constexpr std::uint32_t kK = 1024;
 
-class MemorySource final : public PatchSource {
- public:
-  explicit MemorySource(std::string bytes) : m_bytes(std::move(bytes)) {}
-  bool Read(void* buffer, std::size_t size) override {
-    if (size > m_bytes.size() - m_at) return false;
-    m_bytes.copy(static_cast<char*>(buffer), size, m_at);
-    m_at += size;
-    return true;
-  }
-
- private:
-  std::string m_bytes;
-  std::size_t m_at = 0;
-};
-
 class MemorySink final : public PatchSink {
  public:
   bool Write(const void* data, std::size_t size) override {
@@ -90,7 +75,7 @@ struct Versions {
 
 PatchOutcome Apply(const std::string& patch, const fs::path& base, SegmentCache& cache,
                    MemorySink* sink) {
-  MemorySource source(patch);
+  test::PatchBytes source(patch);
   return ApplyPatch(source, test::CoreText(base).c_str(), cache, sink);
 }
 
