@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs everything Tarvo's builds and tests need on a Debian machine, as root:
 # the native toolchain and libraries, nginx, Info-ZIP, strace (for a test of the flushing),
-# bsdtar (for the installation benchmark), help2man, man-db and lintian (tarvo-publish's manual
-# page and package), wrk (the update host's load benchmark), MinGW-w64 for i686, Wine with its
-# 32-bit part, osslsigncode, and static MinGW builds of zlib, minizip, GoogleTest and libsodium
-# under $TARVO_DEPS. On a kernel that runs no 32-bit programs itself (Wine's loader is one), it
-# registers qemu-i386 for them (scripts/i386_programs.sh).
+# bsdtar (for the installation benchmark), zstd and xdelta3 (for the patch benchmark), help2man,
+# man-db and lintian (tarvo-publish's manual page and package), wrk (the update host's load
+# benchmark), MinGW-w64 for i686, Wine with its 32-bit part, osslsigncode, and static MinGW
+# builds of zlib, minizip, GoogleTest, libsodium and zstd under $TARVO_DEPS. On a kernel that
+# runs no 32-bit programs itself (Wine's loader is one), it registers qemu-i386 for them
+# (scripts/i386_programs.sh).
 # Safe to run again; when everything is present it only checks and returns.
 set -euo pipefail
 
@@ -30,19 +31,20 @@ NATIVE_PACKAGES=(
   build-essential cmake ninja-build pkg-config git ca-certificates
   clang libclang-rt-14-dev clang-format
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libcurl4-openssl-dev zlib1g-dev libminizip-dev libsodium-dev
+  libcurl4-openssl-dev zlib1g-dev libminizip-dev libsodium-dev libzstd-dev
   nginx-light python3 python3-cryptography zip unzip curl procps file time locales strace
   gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386
   dpkg-dev autoconf automake libtool
   osslsigncode openssl
-  libarchive-tools stress-ng
+  libarchive-tools stress-ng zstd xdelta3
   help2man man-db lintian wrk
 )
 
 # Each group of MinGW libraries has its own marker, written once the group is installed, so
 # that a prefix made before a group was added gets that group alone.
-MINGW_MARKERS=("$MINGW_PREFIX/.complete" "$MINGW_PREFIX/.complete-libsodium")
+MINGW_MARKERS=("$MINGW_PREFIX/.complete" "$MINGW_PREFIX/.complete-libsodium"
+               "$MINGW_PREFIX/.complete-zstd")
 
 mingw_deps_missing() {
   local m
@@ -212,6 +214,31 @@ build_mingw_libsodium() {
   touch "$MINGW_PREFIX/.complete-libsodium"
 }
 
+build_mingw_zstd() {
+  [ -f "$MINGW_PREFIX/.complete-zstd" ] && return
+  local work src
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' RETURN
+
+  say "building zstd for i686-w64-mingw32"
+  src=$(fetch_source libzstd)
+  # The library alone, single-threaded (the launcher only decodes), without the decoders of
+  # formats older than zstd 0.8 and without assembly (written for x86-64 only). Built in a
+  # copy, its output shown only when it fails.
+  cp -a "$src/lib" "$work/lib"
+  if ! make -C "$work/lib" -j"$(nproc)" libzstd.a-nomt \
+        CC=i686-w64-mingw32-gcc-posix AR=i686-w64-mingw32-ar \
+        ZSTD_LEGACY_SUPPORT=0 ZSTD_NO_ASM=1 >"$work/build.log" 2>&1; then
+    tail -n 40 "$work/build.log" >&2
+    say "building zstd failed" >&2
+    exit 1
+  fi
+  install -m 644 "$work/lib/libzstd.a" "$MINGW_PREFIX/lib/"
+  install -m 644 "$work/lib/zstd.h" "$work/lib/zstd_errors.h" "$work/lib/zdict.h" \
+    "$MINGW_PREFIX/include/"
+  touch "$MINGW_PREFIX/.complete-zstd"
+}
+
 WORK_PIN=$(mktemp)
 trap 'rm -f "$WORK_PIN"' EXIT
 install_packages
@@ -226,4 +253,5 @@ else
 fi
 build_mingw_deps
 build_mingw_libsodium
+build_mingw_zstd
 say "ready (MinGW dependencies in $MINGW_PREFIX)"

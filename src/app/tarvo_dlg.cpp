@@ -4,6 +4,7 @@
 #include "app/tarvo_app.h"
 #include "config/download_rate.h"
 #include "install/pending_archives.h"
+#include "patch/fetched_segments.h"
 #include "platform/process.h"
 #include "res/resource.h"
 #include "update/launcher_planner.h"
@@ -98,15 +99,19 @@ BOOL CTarvoDlg::OnInitDialog() {
   }
 
   // What the previous start downloaded is installed before anything else looks at the versions,
-  // by one launcher at a time.
+  // by one launcher at a time. The segments that its patches lack are fetched in this start.
+  std::optional<FetchedSegments> segments;
   RunStep([&] {
+    segments.emplace(directory);
     CFolderLock lock;
     if (!LockPendingArchives(directory, lock)) return;
     std::vector<std::u16string> finished;
     RunStep([&] {
-      InstallPendingArchives(directory, finished, m_publicKey, &FindFiles, LauncherDiskFlush());
+      InstallPendingArchives(directory, finished, m_publicKey, &FindFiles, LauncherDiskFlush(),
+                             &*segments);
     });
     RunStep([&] { DeletePendingArchives(directory, finished); });
+    RunStep([&] { segments->Tidy(&FindFiles); });
   });
 
   // Read after the installation, which may have replaced Sys\Config.ini.
@@ -116,16 +121,28 @@ BOOL CTarvoDlg::OnInitDialog() {
     m_pacer->SetRate(std::uint64_t{rate} * 1024);
   });
 
-  // Blocks until the version list has been fetched and planned, or its deadline has passed;
-  // downloads run on their own.
+  // The downloads are named after the versions the installation pass left recorded.
+  std::u16string agent;
+  RunStep([&] {
+    agent = LauncherUserAgent(directory + u"Sys\\Config.ini");
+    m_downloads.emplace(m_publicKey, m_pacer, agent);
+  });
+
+  // Segments go first: an archive waiting for them holds back every later one.
   int started = 0;
   RunStep([&] {
-    // Named after the versions the installation pass left recorded.
-    const std::u16string agent = LauncherUserAgent(directory + u"Sys\\Config.ini");
-    m_downloads.emplace(m_publicKey, m_pacer, agent);
+    if (segments && m_downloads && segments->Fetch(*m_downloads) > 0) started = 1;
+  });
+
+  // Blocks until the version list has been fetched and planned, or its deadline has passed;
+  // downloads run on their own.
+  RunStep([&] {
+    if (!m_downloads) return;
     LauncherPlanner planner(*m_downloads, directory);
-    started = RunUpdateCheck(std::u16string(kVersionListUrl), planner, directory,
-                             kVersionListDeadline, agent);
+    if (RunUpdateCheck(std::u16string(kVersionListUrl), planner, directory, kVersionListDeadline,
+                       agent) != 0) {
+      started = 1;
+    }
   });
 
   RunStep([&] {

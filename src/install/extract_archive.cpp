@@ -7,6 +7,7 @@
 #include "common/windows_names.h"
 #include "config/config_version.h"
 #include "install/archive_removals.h"
+#include "patch/patch_item.h"
 #include "platform/files.h"
 #include "unzip/system_failure.h"
 #include "unzip/zip_archive.h"
@@ -68,15 +69,21 @@ class Authenticity {
   std::future<bool> verdict_;
 };
 
-// Places the items held until the archive was found authentic, or removes them.
-ArchiveInstall Settle(ZipHandle archive, Authenticity& authenticity) {
+// Places the items held, and the rest goes straight to its place.
+ArchiveInstall Place(ZipHandle archive) {
+  ZipHoldItems(archive, false);
+  return ZipPlaceHeldItems(archive) == ZIP_OK ? ArchiveInstall::kDone
+                                              : ArchiveInstall::kMachineFailed;
+}
+
+// Places the items held until the archive was found authentic (unless they are to be held on),
+// or removes them.
+ArchiveInstall Settle(ZipHandle archive, Authenticity& authenticity, bool place) {
   if (!authenticity.Authentic()) {
     ZipDiscardHeldItems(archive);
     return ArchiveInstall::kNotAuthentic;
   }
-  ZipHoldItems(archive, false);
-  return ZipPlaceHeldItems(archive) == ZIP_OK ? ArchiveInstall::kDone
-                                              : ArchiveInstall::kMachineFailed;
+  return place ? Place(archive) : ArchiveInstall::kDone;
 }
 
 }  // namespace
@@ -84,7 +91,7 @@ ArchiveInstall Settle(ZipHandle archive, Authenticity& authenticity) {
 ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
                                           const std::u16string& programDirectory,
                                           const std::optional<PublicKey>& key,
-                                          const CDiskFlush& flush) {
+                                          const CDiskFlush& flush, FetchedSegments* fetched) {
   // Held open, without letting others write, for the whole extraction: an archive in use by
   // another program is tried again later, one that is not there any more counts as none.
   CFile held;
@@ -104,12 +111,18 @@ ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
 
   const OpenArchive archive{ZipOpenArchive(archivePath.c_str())};
   if (archive.handle == nullptr) return ArchiveInstall::kUnreadable;
-  if (authenticity) ZipHoldItems(archive.handle, true);
   ZipFlushItems(archive.handle, &flush);
   ZipItem item{};
   ZipGetItem(archive.handle, -1, &item);
   const std::int32_t count = item.index;
+  // An archive with patches takes its place as a whole once every patch has made its file: one
+  // whose patches wait for segments leaves the installation as it was.
+  const bool patched = HasPatchItems(archive.handle, count);
+  if (authenticity || patched) ZipHoldItems(archive.handle, true);
   ArchiveRemovals removals;
+  std::optional<FetchedSegments> ownFetched;
+  if (fetched == nullptr) fetched = &ownFetched.emplace(programDirectory);
+  ArchivePatches patches(*fetched);
   // The configuration that an archive carries records versions as soon as it is in place: it
   // goes last, after the removals too, so that nothing records the archive's versions before
   // all the rest of it is done.
@@ -117,16 +130,18 @@ ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
   // Extracts item i; the outcome when the archive's installation ends there.
   const auto extract = [&](std::int32_t i,
                            bool deferConfiguration) -> std::optional<ArchiveInstall> {
-    // Once the verdict is in, what is held is placed and the rest goes straight to its place.
-    if (authenticity && authenticity->Known()) {
-      const ArchiveInstall settled = Settle(archive.handle, *authenticity);
-      authenticity.reset();
-      if (settled != ArchiveInstall::kDone) return settled;
-    }
     item.index = 0;
     item.name[0] = 0;
     item.uncompressedSize = 0;
     ZipGetItem(archive.handle, i, &item);
+    // Once the verdict is in, what is held is placed and the rest goes straight to its place. A
+    // patch rebuilds its file from the installed one: only an authentic one may, so it waits for
+    // the verdict.
+    if (authenticity && (authenticity->Known() || IsPatchItem(item.name))) {
+      const ArchiveInstall settled = Settle(archive.handle, *authenticity, !patched);
+      authenticity.reset();
+      if (settled != ArchiveInstall::kDone) return settled;
+    }
     if (removals.Take(archive.handle, i, item)) {
       return removals.damaged() ? std::optional(ArchiveInstall::kDamaged) : std::nullopt;
     }
@@ -134,7 +149,15 @@ ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
       configuration.push_back(i);
       return std::nullopt;
     }
-    const ZipResult result = ZipExtractItem(archive.handle, i, item.name);
+    ZipResult result = ZIP_OK;
+    if (IsPatchItem(item.name)) {
+      result = patches.Install(archive.handle, i, item);
+    } else if (patches.awaiting()) {
+      // Installed again once the segments are here; meanwhile only patches are looked through.
+      return std::nullopt;
+    } else {
+      result = ZipExtractItem(archive.handle, i, item.name);
+    }
     // Held items go when the archive is closed.
     if (result == ZIP_ERR_SYSTEM || result == ZIP_ERR_WRITE) return ArchiveInstall::kMachineFailed;
     if (IsZipDamage(result)) return ArchiveInstall::kDamaged;
@@ -143,10 +166,14 @@ ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
   for (std::int32_t i = 0; i < count; ++i) {
     if (const auto ended = extract(i, true)) return *ended;
   }
+  // What is held goes when the archive is closed.
+  if (patches.awaiting()) return ArchiveInstall::kAwaitingSegments;
   if (authenticity) {
-    const ArchiveInstall settled = Settle(archive.handle, *authenticity);
+    const ArchiveInstall settled = Settle(archive.handle, *authenticity, true);
     authenticity.reset();
     if (settled != ArchiveInstall::kDone) return settled;
+  } else if (patched && Place(archive.handle) != ArchiveInstall::kDone) {
+    return ArchiveInstall::kMachineFailed;
   }
   if (!removals.Apply(programDirectory)) return ArchiveInstall::kMachineFailed;
   for (const std::int32_t i : configuration) {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "patch/fetched_segments.h"
 #include "platform/disk_flush.h"
 #include "unzip/archive_signature.h"
 
@@ -32,6 +33,11 @@ enum class ArchiveInstall {
   // anything, so that the update check fetches it again. A download is stored only when every
   // item checks, so only a file damaged on the disk gets here.
   kDamaged,
+  // A patch in it needs segments from the store that neither the installed file nor
+  // "UpdateZip\Segments\" holds (patch/fetched_segments.h): what was installed before stays,
+  // nothing is recorded, and the archive is installed again at another start, once they are
+  // fetched.
+  kAwaitingSegments,
 };
 
 // Extracts the items of the archive at `archivePath`, in ascending index order, under
@@ -45,10 +51,14 @@ enum class ArchiveInstall {
 // extracted; until it has verified, extracted items are held beside their targets, and are
 // placed once it has, or removed when it does not, with whatever an earlier, stopped try left
 // beside the targets. Each file item is flushed through `flush` before it takes its place. An
-// item named Sys\Config.ini is extracted after all the others and the removals.
+// item named Sys\Config.ini is extracted after all the others and the removals. A patch item
+// (patch/patch_item.h) rebuilds its file from the installed one, once the archive is known to
+// be authentic; segments it lacks are looked for in `fetched` (none: a look in
+// "UpdateZip\Segments\" alone) and, when missing, handed to it (kAwaitingSegments).
 ArchiveInstall ExtractArchiveToProgramDir(const std::u16string& archivePath,
                                           const std::u16string& programDirectory,
                                           const std::optional<PublicKey>& key = std::nullopt,
-                                          const CDiskFlush& flush = PlatformDiskFlush());
+                                          const CDiskFlush& flush = PlatformDiskFlush(),
+                                          FetchedSegments* fetched = nullptr);
 
 }  // namespace tarvo

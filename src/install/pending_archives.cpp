@@ -44,7 +44,7 @@ bool LockPendingArchives(const std::u16string& programDirectory, CFolderLock& lo
 void InstallPendingArchives(const std::u16string& programDirectory,
                             std::vector<std::u16string>& finished,
                             const std::optional<PublicKey>& key, const FileSearch& search,
-                            const CDiskFlush& flush) {
+                            const CDiskFlush& flush, FetchedSegments* fetched) {
   const std::u16string folder = PendingFolder(programDirectory);
   const std::u16string configPath = programDirectory + kConfigFileName;
   std::vector<std::u16string> names = search(folder + u"*.zip");
@@ -67,8 +67,12 @@ void InstallPendingArchives(const std::u16string& programDirectory,
       continue;
     }
     if (recorded && planned && AwaitsPlannedEntry(*planned, first, second, *versions)) continue;
-    const ArchiveInstall installed = ExtractArchiveToProgramDir(path, programDirectory, key, flush);
-    if (installed == ArchiveInstall::kMachineFailed) return;
+    const ArchiveInstall installed =
+        ExtractArchiveToProgramDir(path, programDirectory, key, flush, fetched);
+    if (installed == ArchiveInstall::kMachineFailed ||
+        installed == ArchiveInstall::kAwaitingSegments) {
+      return;
+    }
     if (installed == ArchiveInstall::kNotAuthentic || installed == ArchiveInstall::kUnreadable ||
         installed == ArchiveInstall::kDamaged) {
       done(path);

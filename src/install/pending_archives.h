@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "patch/fetched_segments.h"
 #include "platform/disk_flush.h"
 #include "platform/files.h"
 #include "unzip/archive_signature.h"
@@ -38,16 +39,18 @@ bool LockPendingArchives(const std::u16string& programDirectory, CFolderLock& lo
 // recorded) is deleted unread. One that an entry of the last version list comes before, neither
 // installed nor gone from the list (install_order.h), stays for a later start. An archive the
 // machine kept out, or whose versions an existing Sys\Config.ini would not take, is not
-// recorded, and the pass stops there: it and every later archive stay for another start. A file
-// that the zip reader does not open, an archive with a damaged item (what came before it
-// stays), and with `key` an archive that is not signed with it for the versions of its name,
-// records nothing and is deleted, so that it is fetched again. The paths of the archives that
-// are done with are added to `finished` as the pass goes.
+// recorded, and the pass stops there: it and every later archive stay for another start; so does
+// an archive whose patches wait for segments of the store, which are handed to `fetched` to be
+// fetched. A file that the zip reader does not open, an archive with a damaged item (what came
+// before it stays), and with `key` an archive that is not signed with it for the versions of
+// its name, records nothing and is deleted, so that it is fetched again. The paths of the
+// archives that are done with are added to `finished` as the pass goes.
 void InstallPendingArchives(const std::u16string& programDirectory,
                             std::vector<std::u16string>& finished,
                             const std::optional<PublicKey>& key = std::nullopt,
                             const FileSearch& search = &FindFiles,
-                            const CDiskFlush& flush = PlatformDiskFlush());
+                            const CDiskFlush& flush = PlatformDiskFlush(),
+                            FetchedSegments* fetched = nullptr);
 
 // Deletes the archives in `finished` that are still there, every "*.part" file that an
 // interrupted download of an earlier launcher left in "UpdateZip\", kept bytes of downloads

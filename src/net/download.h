@@ -2,6 +2,8 @@
 // Background downloads of update archives: one detached worker thread per archive, which stores
 // the archive only when it arrived whole and then posts WM_DOWNLOAD_FINISHED to the launcher.
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +24,15 @@ class TransferActivity;
 inline constexpr TransferLimits kDownloadLimits{std::chrono::milliseconds(0),
                                                 std::chrono::seconds(60), 60 * 1024};
 
+// What a download other than an update archive (a segment that a patch needs) is to store: a
+// body of at most `maxLength` bytes (one announced longer is not read at all) that `accept`
+// accepts, complete in the file at the path it is given. `accept` runs on the download's own
+// thread and must not throw. Without `accept`, the download is of an update archive.
+struct BodyCheck {
+  std::uint64_t maxLength = 0;
+  std::function<bool(const std::u16string& path)> accept = nullptr;
+};
+
 // What a worker is to fetch and where to store it.
 struct DownloadRequest {
   std::u16string url;          // absolute HTTP URL of the archive
@@ -40,13 +51,17 @@ struct DownloadRequest {
   std::shared_ptr<TransferActivity> activity = nullptr;
   // The user agent the request names itself by; empty: the application's name.
   std::u16string agent = {};
+  // Set for a download that is no update archive (a segment a patch needs): its body is stored
+  // when the check accepts it, instead of when it is a zip archive signed with publicKey, and
+  // its end is reported with wParam 0 stored or not, so that it never ends the launcher alone.
+  BodyCheck check = {};
 };
 
 // Starts a worker that fetches `url` into `destination` and returns at once; the worker posts
 // WM_DOWNLOAD_FINISHED to the application's main window when it ends, with wParam 1 when it
-// stored the archive and 0 when not. An empty `url` starts nothing, and no message follows.
-// Should no thread start, the message (0) is posted at once, so that the launcher never waits
-// for a worker that does not exist.
+// stored the archive and 0 when not (always 0 for a request with check.accept). An empty `url`
+// starts nothing, and no message follows. Should no thread start, the message (0) is posted at
+// once, so that the launcher never waits for a worker that does not exist.
 void StartDownload(const std::u16string& url, const std::u16string& destination);
 
 // StartDownload of a whole request, with the thread start given (CreateThread above).

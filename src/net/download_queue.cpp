@@ -15,9 +15,10 @@ DownloadQueue::DownloadQueue(const std::optional<PublicKey>& publicKey,
           [publicKey, pacer, agent, budget = std::make_shared<DiskBudget>(),
            activity = std::make_shared<TransferActivity>(
                kStallLimit, [] { PostToLauncher(WM_DOWNLOADS_STALLED, 0); })](
-              const std::u16string& url, const std::u16string& destination) {
+              const std::u16string& url, const std::u16string& destination,
+              const BodyCheck& check) {
             StartDownload(DownloadRequest{url, destination, kDownloadLimits, publicKey, pacer,
-                                          budget, activity, agent},
+                                          budget, activity, agent, check},
                           &CreateThread);
           },
           kMaxTransfers) {}
@@ -25,7 +26,8 @@ DownloadQueue::DownloadQueue(const std::optional<PublicKey>& publicKey,
 DownloadQueue::DownloadQueue(Start start, std::size_t maxTransfers)
     : m_start(std::move(start)), m_maxTransfers(std::max<std::size_t>(maxTransfers, 1)) {}
 
-bool DownloadQueue::Add(const std::u16string& url, const std::u16string& destination) {
+bool DownloadQueue::Add(const std::u16string& url, const std::u16string& destination,
+                        BodyCheck check) {
   // StartDownload takes a URL up to its first NUL, and starts nothing for an empty one.
   if (url.empty() || url[0] == u'\0' || m_planned.size() >= kMaxPlannedDownloads) return false;
   std::u16string key = destination;
@@ -33,9 +35,9 @@ bool DownloadQueue::Add(const std::u16string& url, const std::u16string& destina
   if (!m_planned.insert(std::move(key)).second) return false;
   if (m_running < m_maxTransfers) {
     ++m_running;
-    m_start(url, destination);
+    m_start(url, destination, check);
   } else {
-    m_waiting.push_back({url, destination});
+    m_waiting.push_back({url, destination, std::move(check)});
   }
   return true;
 }
@@ -49,7 +51,7 @@ bool DownloadQueue::Ended(bool stored) {
     const Waiting next = std::move(m_waiting.front());
     m_waiting.pop_front();
     ++m_running;
-    m_start(next.url, next.destination);
+    m_start(next.url, next.destination, next.check);
   }
   return m_stored || m_ended >= m_planned.size();
 }

@@ -22,7 +22,8 @@ inline constexpr std::size_t kMaxPlannedDownloads = 4096;
 // planned, and each WM_DOWNLOAD_FINISHED is reported back with Ended.
 class DownloadQueue {
  public:
-  using Start = std::function<void(const std::u16string& url, const std::u16string& destination)>;
+  using Start = std::function<void(const std::u16string& url, const std::u16string& destination,
+                                   const BodyCheck& check)>;
 
   // Downloads start with StartDownload, within kDownloadLimits and together paced by `pacer`
   // (none: no limit), naming themselves by `agent` (empty: the application's name), leaving the
@@ -37,8 +38,9 @@ class DownloadQueue {
   // Plans a download: started at once while fewer than the maximum run, else kept for later.
   // False, and nothing planned, for an empty URL, for a destination planned already (one start
   // fetches each destination once; names compare ignoring ASCII case, as Windows does), and
-  // once kMaxPlannedDownloads are planned.
-  bool Add(const std::u16string& url, const std::u16string& destination);
+  // once kMaxPlannedDownloads are planned. With check.accept, the download is no update
+  // archive (DownloadRequest::check).
+  bool Add(const std::u16string& url, const std::u16string& destination, BodyCheck check = {});
 
   // A download ended, `stored` or not. Starts the next waiting one when it stored nothing.
   // True when the launcher is done: a download stored its archive, or every planned one ended.
@@ -50,6 +52,7 @@ class DownloadQueue {
   struct Waiting {
     std::u16string url;
     std::u16string destination;
+    BodyCheck check;
   };
 
   Start m_start;

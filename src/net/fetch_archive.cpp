@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -30,6 +31,12 @@ static_assert(kOpenFlags == 0x84000002);
 constexpr DWORD kContext = 1;
 constexpr UINT kReadPiece = 8192;
 
+// True when a body of `length` bytes could never be what a download other than an archive is
+// to store: it is not read at all.
+bool IsTooLong(const DownloadRequest& request, std::uint64_t length) {
+  return request.check.accept && length > request.check.maxLength;
+}
+
 std::optional<Validator> ResponseValidator(CHttpFile& file) {
   std::u16string etag;
   std::u16string lastModified;
@@ -43,7 +50,8 @@ std::optional<Validator> ResponseValidator(CHttpFile& file) {
 bool ReceiveArchive(const DownloadRequest& request, TransferGuard& guard,
                     std::unique_ptr<PartialArchive>& part) {
   // Held until the transfer ends: another launcher neither fetches nor touches this one.
-  part = std::make_unique<PartialArchive>(request.destination, request.publicKey);
+  part = std::make_unique<PartialArchive>(request.destination, request.publicKey,
+                                          request.check.accept);
   std::optional<KeptRecord> kept = part->record();
   std::u16string headers;
   if (kept && kept->refused) {
@@ -101,7 +109,7 @@ bool ReceiveArchive(const DownloadRequest& request, TransferGuard& guard,
     if (kept && kept->refused && validator == kept->validator) return false;
     // The file changed, or the server does not serve ranges: the body starts over at byte 0.
     part->StartOver(std::nullopt);
-    if (length) claim = budget->Take(request.destination, *length);
+    if (length && !IsTooLong(request, *length)) claim = budget->Take(request.destination, *length);
     if (!claim) return false;
     if (validator) part->StartOver(KeptRecord{*validator, *length, false});
     remaining = *length;

@@ -27,7 +27,9 @@ std::optional<std::uint64_t> UsableContentLength(std::u16string_view text);
 // attempt, no cache) and stores its body at request.destination when exactly the announced
 // Content-Length arrived and the body is a zip archive that the installer reads
 // (ZipCheckArchive) and that, with request.publicKey, is signed with that key for the versions
-// of the destination's name. Bytes sent beyond the announced length are never read.
+// of the destination's name; with request.check.accept, when that accepts it instead (and a
+// body announced longer than request.check.maxLength is not read). Bytes sent beyond
+// the announced length are never read.
 //
 // The body streams into the destination's kept file (kept_bytes.h), held by this transfer alone;
 // a file another launcher holds is left alone and nothing is fetched. It replaces the

@@ -140,9 +140,11 @@ std::u16string ChangedHeaders(const Validator& validator) {
 }
 
 PartialArchive::PartialArchive(const std::u16string& destination,
-                               const std::optional<PublicKey>& key)
+                               const std::optional<PublicKey>& key,
+                               std::function<bool(const std::u16string&)> accept)
     : destination_(destination),
-      key_(key),
+      key_(accept ? std::nullopt : key),
+      accept_(std::move(accept)),
       path_(KeptBytesPath(destination)),
       infoPath_(KeptInfoPath(destination)),
       file_(path_.c_str(), CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite |
@@ -189,7 +191,7 @@ PartialArchive::~PartialArchive() {
 
 void PartialArchive::Restart() {
   stream_.reset();
-  items_ = std::make_unique<ZipStreamCheck>();
+  if (!accept_) items_ = std::make_unique<ZipStreamCheck>();
   stream_ = std::make_unique<ArchiveStream>(
       key_ ? ArchiveStream::Hashing::kConcurrently : ArchiveStream::Hashing::kNone,
       SignedVersionsOfFile(destination_), items_.get());
@@ -249,12 +251,12 @@ UINT PartialArchive::ReadFrom(CHttpFile& body, UINT count) {
 bool PartialArchive::Complete() {
   Flush();
   const std::optional<ArchiveStream::Ending> ending = stream_->Finish();
-  if (!ending || Damaged()) return false;
+  if ((!ending && !accept_) || Damaged()) return false;
   // Read back with the installer's own reading; Windows lets no reader share the file with
   // its writer, so it is flushed and closed first.
   file_.Flush();
   file_.Close();
-  const bool readable = ZipCheckArchive(path_.c_str(), items_.get());
+  const bool readable = accept_ ? accept_(path_) : ZipCheckArchive(path_.c_str(), items_.get());
   // Held again at once, as a refusal is written into it. Should another launcher have taken
   // it meanwhile, the file is its own now and is left alone.
   if (!file_.Open(path_.c_str(), CFile::modeReadWrite | CFile::shareExclusive | kKeptFileMode)) {
@@ -262,7 +264,7 @@ bool PartialArchive::Complete() {
     return false;
   }
   if (!readable) return false;
-  return !key_ || VerifyEnding(*ending, *key_);
+  return accept_ || !key_ || VerifyEnding(*ending, *key_);
 }
 
 bool PartialArchive::Commit() {

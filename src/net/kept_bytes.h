@@ -9,6 +9,7 @@
 // shareExclusive) reads, writes or deletes either of them.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -74,8 +75,10 @@ class PartialArchive {
  public:
   // Opens the kept file, made when missing; a link or folder in its place is not followed or
   // used. Throws CFileException, with ERROR_SHARING_VIOLATION when another running launcher
-  // holds it.
-  PartialArchive(const std::u16string& destination, const std::optional<PublicKey>& key);
+  // holds it. A body with its own check (`accept`, given the complete file's path) is no
+  // archive: no key applies to it, and its items are not checked.
+  PartialArchive(const std::u16string& destination, const std::optional<PublicKey>& key,
+                 std::function<bool(const std::u16string&)> accept = nullptr);
   PartialArchive(const PartialArchive&) = delete;
   PartialArchive& operator=(const PartialArchive&) = delete;
   ~PartialArchive();
@@ -99,11 +102,12 @@ class PartialArchive {
 
   // True once the bytes so far cannot make a whole archive (an item's data does not give what
   // its local header says). Any thread.
-  bool Damaged() const { return items_->Damaged(); }
+  bool Damaged() const { return items_ && items_->Damaged(); }
 
   // Writes what is kept and checks that the file is a zip archive that the installer reads
   // whole (ZipCheckArchive, with what the check saw of the items as they went by), and signed
-  // when a key is given. False when it is not.
+  // when a key is given; or, for a body that is no archive, that its check accepts it. False
+  // when it is not.
   bool Complete();
 
   // Closes the file and moves it over the destination; false when the move fails. The bytes
@@ -128,11 +132,12 @@ class PartialArchive {
 
   std::u16string destination_;
   std::optional<PublicKey> key_;
+  std::function<bool(const std::u16string&)> accept_;
   std::u16string path_;
   std::u16string infoPath_;
   CFile file_;
   StreamTail::Block block_;
-  std::unique_ptr<ZipStreamCheck> items_;
+  std::unique_ptr<ZipStreamCheck> items_;  // none for a body that is no archive
   std::unique_ptr<ArchiveStream> stream_;  // after items_, which it uses
   std::optional<KeptRecord> record_;       // the version the kept bytes are of; none: not kept
   std::uint64_t written_ = 0;              // bytes in the file, all of them written whole

@@ -68,7 +68,9 @@ DWORD DownloadThreadProc(void* parameter) {
   if (request && request->activity) request->activity->Started();
   const FetchOutcome outcome = request ? FetchWatched(*request) : FetchOutcome::kFailed;
   if (request && request->activity) request->activity->Ended();
-  if (outcome != FetchOutcome::kGivenUp) PostDownloadFinished(outcome == FetchOutcome::kStored);
+  if (outcome != FetchOutcome::kGivenUp) {
+    PostDownloadFinished(outcome == FetchOutcome::kStored && request && !request->check.accept);
+  }
   request.reset();
   CoUninitialize();
   return 0;

@@ -7,11 +7,13 @@
 // open to close. No function throws.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tarvo {
 
 class CDiskFlush;
+class COutputFile;
 class ZipStreamCheck;
 
 struct ZipReader;
@@ -30,7 +32,8 @@ inline constexpr ZipResult ZIP_ERR_CORRUPT = 0x700;
 // The item's local extra field cannot be read in full.
 inline constexpr ZipResult ZIP_ERR_READ = 0x800;
 // The item is compressed by a method other than stored or deflated, or its name cannot be read
-// or does not fit a ZipItem: what the archive holds, not damage; trying again gives the same.
+// or does not fit a ZipItem, or (ZipExtractItemWith) its writer can make nothing of its whole
+// data: what the archive holds, not damage; trying again gives the same.
 inline constexpr ZipResult ZIP_ERR_UNSUPPORTED = 0x4000;
 // The check byte of an encrypted item does not match (it is read with the empty password).
 inline constexpr ZipResult ZIP_ERR_PASSWORD = 0x1000;
@@ -116,6 +119,45 @@ ZipResult ZipGetItem(ZipHandle handle, std::int32_t index, ZipItem* item) noexce
 // will not have the file (a path too long for it under this root included). Returns ZIP_OK or
 // a ZIP_ERR_ code.
 ZipResult ZipExtractItem(ZipHandle handle, std::int32_t index, const char16_t* name) noexcept;
+
+// The data of one item, read in order from its first byte by code that takes it in pieces.
+class ZipItemReader {
+ public:
+  // Reads up to `size` bytes into `buffer`, all of them unless the data ends first; `*read`
+  // says how many. ZIP_OK (at the end with *read below `size`), ZIP_ERR_DATA for data that
+  // cannot be read or inflated, ZIP_ERR_PASSWORD.
+  virtual ZipResult Read(void* buffer, std::uint32_t size, std::uint32_t* read) = 0;
+
+ protected:
+  ~ZipItemReader() = default;
+};
+
+// Makes the contents of a file item from its data, for items whose data is not the file itself.
+class ZipItemWriter {
+ public:
+  // Writes the file's contents to `output`, from the item's data (`item`) and whatever stands
+  // at `target`, the path the file is to take (which may not exist). ZIP_OK once all is written
+  // and the item's data was read to its end; any ZIP_ERR_ code otherwise.
+  virtual ZipResult Write(ZipItemReader& item, const std::u16string& target,
+                          COutputFile& output) = 0;
+
+ protected:
+  ~ZipItemWriter() = default;
+};
+
+// ZipExtractItem with the file's contents made by `writer` from the item's data: the same
+// names, folders, checks of the target, temporary file, times, flushing, holding and placing,
+// and the same results, but for the writer's. The file takes its place only when the writer
+// returns ZIP_OK and the item's data was read whole and matches its CRC-32.
+ZipResult ZipExtractItemWith(ZipHandle handle, std::int32_t index, const char16_t* name,
+                             ZipItemWriter& writer) noexcept;
+
+// Hands the data of item `index` to `use`, for items that the caller reads itself in pieces,
+// and returns what `use` returns; ZIP_ERR_DATA or ZIP_ERR_PASSWORD when the item cannot be
+// opened for reading, and ZIP_ERR_CORRUPT, ZIP_ERR_READ or ZIP_ERR_ARGS as ZipGetItem returns
+// them. `use` must not throw.
+ZipResult ZipReadItemWith(ZipHandle handle, std::int32_t index,
+                          const std::function<ZipResult(ZipItemReader&)>& use) noexcept;
 
 // While `hold` is set, ZipExtractItem leaves each file item, complete and checked, at its
 // temporary name instead of moving it over its target (a later item of the same name takes its

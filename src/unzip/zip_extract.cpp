@@ -122,7 +122,8 @@ ZipResult CopyItemData(ZipReader& reader, const ZipItem& item, COutputFile& outp
   return result;
 }
 
-ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view name) {
+ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view name,
+                      ZipItemWriter* writer) {
   ZipItem item{};
   if (const ZipResult result = ReadZipItem(reader, index, &item); result != ZIP_OK) {
     return result;
@@ -173,7 +174,8 @@ ZipResult ExtractItem(ZipReader& reader, std::int32_t index, std::u16string_view
     if (folderError != 0 && !IsSystemFailure(error)) error = folderError;
     return Classify(error, ZIP_ERR_FILE);
   }
-  ZipResult result = CopyItemData(reader, item, output);
+  ZipResult result = writer != nullptr ? WriteItemData(reader, item, *writer, target.file, output)
+                                       : CopyItemData(reader, item, output);
   // The empty password reads such an item's check byte right once in 256 tries.
   if (result == ZIP_ERR_DATA && (reader.cachedData.flags & kZipFlagEncrypted) != 0) {
     result = ZIP_ERR_PASSWORD;
@@ -289,18 +291,32 @@ ZipResult ZipDiscardHeldItems(ZipHandle handle) noexcept {
   return ZIP_OK;
 }
 
-ZipResult ZipExtractItem(ZipHandle handle, std::int32_t index, const char16_t* name) noexcept {
+namespace {
+
+ZipResult ExtractItemNoThrow(ZipHandle handle, std::int32_t index, const char16_t* name,
+                             ZipItemWriter* writer) noexcept {
   if (handle == nullptr) return ZIP_ERR_ARGS;
   ZipReader& reader = *handle;
   try {
     reader.CloseEntry();
     if (index < 0 || index >= reader.directory.count || name == nullptr) return ZIP_ERR_ARGS;
-    return ExtractItem(reader, index, name);
+    return ExtractItem(reader, index, name, writer);
   } catch (...) {
     // Memory for the buffers could not be had.
     reader.CloseEntry();
     return ZIP_ERR_SYSTEM;
   }
+}
+
+}  // namespace
+
+ZipResult ZipExtractItem(ZipHandle handle, std::int32_t index, const char16_t* name) noexcept {
+  return ExtractItemNoThrow(handle, index, name, nullptr);
+}
+
+ZipResult ZipExtractItemWith(ZipHandle handle, std::int32_t index, const char16_t* name,
+                             ZipItemWriter& writer) noexcept {
+  return ExtractItemNoThrow(handle, index, name, &writer);
 }
 
 }  // namespace tarvo

@@ -71,6 +71,11 @@ void DiscardHeldItems(ZipReader& reader);
 ZipResult DrainZipEntry(ZipReader& reader,
                         const std::function<bool(const std::uint8_t*, std::uint32_t)>& sink);
 
+// Has `writer` make the data of the item whose stream is open in reader.entry, to `target`'s
+// output file, and gives the file `item`'s times when all went well (ZipExtractItemWith).
+ZipResult WriteItemData(ZipReader& reader, const ZipItem& item, ZipItemWriter& writer,
+                        const std::u16string& target, COutputFile& output);
+
 // Fills `item` with the record of item `index` (0 <= index < count) from the cache or from
 // the archive, and caches it with where its data lies (cachedData). On failure `item` and the
 // cache keep what they held. Returns ZIP_OK, ZIP_ERR_CORRUPT or ZIP_ERR_READ.

@@ -44,13 +44,17 @@ std::optional<TestServers> TestServers::Find(const std::string& fixture, std::st
 }
 
 int TestServers::RequestsFor(const std::string& uri) const {
+  return static_cast<int>(ResponsesFor(uri).size());
+}
+
+std::vector<std::string> TestServers::ResponsesFor(const std::string& uri) const {
   std::ifstream log(access_log);
-  int count = 0;
+  std::vector<std::string> responses;
   std::string line;
   while (std::getline(log, line)) {
-    if (line.rfind(uri + " ", 0) == 0) ++count;
+    if (line.rfind(uri + " ", 0) == 0) responses.push_back(line.substr(uri.size() + 1));
   }
-  return count;
+  return responses;
 }
 
 std::vector<std::string> TestServers::AgentsFor(const std::string& uri) const {

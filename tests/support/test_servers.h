@@ -42,6 +42,8 @@ struct TestServers {
   std::string FaultsUrl(const std::string& name, const std::string& query = "") const;
   // How many requests for `uri` ("/a/b.zip") nginx has logged so far.
   int RequestsFor(const std::string& uri) const;
+  // nginx's answers to the requests for `uri`, in order: "STATUS BODY_BYTES_SENT".
+  std::vector<std::string> ResponsesFor(const std::string& uri) const;
   // The user agents of the requests for `uri` that nginx has logged so far, oldest first.
   std::vector<std::string> AgentsFor(const std::string& uri) const;
   // The most requests of `group` that the update server answered at once, and how many it read.

@@ -195,6 +195,27 @@ TEST_F(NetTest, FollowsARedirectionToTheArchive) {
   EXPECT_TRUE(test::ReadFile(destination) == archive);
 }
 
+// A download that is no archive stores what its own check accepts, and reads no body announced
+// longer than it allows.
+TEST_F(NetTest, ABodyThatIsNoArchiveIsStoredWhenItsCheckAcceptsIt) {
+  const std::string body = "not a zip archive: a segment of a patch";
+  test::PublishedFile file(servers_.docroot, body, ".zst");
+  const fs::path destination = dir_.path() / "segment.zst";
+  int checks = 0;
+  DownloadRequest request{Utf8ToUtf16(servers_.NginxUrl(file.name())), test::CoreText(destination)};
+  request.check = {body.size(), [&](const std::u16string& path) {
+                     ++checks;
+                     return test::ReadFile(SystemPath(path)) == body;
+                   }};
+  EXPECT_TRUE(FetchArchive(request));
+  EXPECT_TRUE(test::ReadFile(destination) == body);
+  fs::remove(destination);
+  request.check.maxLength = body.size() - 1;
+  EXPECT_FALSE(FetchArchive(request));
+  EXPECT_EQ(checks, 1) << "a longer body is not read";
+  EXPECT_FALSE(fs::exists(destination));
+}
+
 // Every way a transfer can fail: one message, no archive, no part file left, and an archive
 // stored earlier under the same name stays as it was.
 TEST_F(NetTest, AFailedDownloadStoresNothingAndLeavesAnOlderArchiveAlone) {

@@ -381,7 +381,7 @@ namespace {
 struct StartedDownloads {
   std::vector<std::u16string> destinations;
   DownloadQueue::Start Start() {
-    return [this](const std::u16string&, const std::u16string& destination) {
+    return [this](const std::u16string&, const std::u16string& destination, const BodyCheck&) {
       destinations.push_back(destination);
     };
   }

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <utility>
 
+#include "patch/patch_format.h"
 #include "publish/archive_url.h"
 #include "publish/version_page.h"
 
@@ -12,6 +13,7 @@ namespace tarvo::publish {
 const std::string_view kUsageText =
     R"(Usage: tarvo-publish [options] --site DIR --url BASE_URL --first N --second M PREVIOUS NEW
   or:  tarvo-publish --check SITE_DIR [--archives DIR] [--public-key KEY [--since VERSIONS]]
+                     [--store DIR]
   or:  tarvo-publish --check http://HOST/
   or:  tarvo-publish keygen SECRET_KEY_FILE
   or:  tarvo-publish pubkey SECRET_KEY_FILE
@@ -42,6 +44,13 @@ an existing one every other byte is kept.
   --dry-run         show what would be published, and write nothing
   --sign-key FILE   sign the archive with the secret key in FILE, for launchers built
                     with its public key (TARVO_PUBLIC_KEY)
+  --patch-threshold MIB
+                    changed files of at least MIB MiB (default 16) go as patches that
+                    rebuild them from the players' files, where a patch is smaller
+  --no-patches      every changed file goes whole
+  --store DIR       the segment store: the frames that launchers fetch where a player's
+                    file differs from PREVIOUS (default: DIR segments in the archive folder)
+  --store-url URL   where launchers fetch them (default: BASE_URL/segments/)
 
 Players' launchers download every entry that has their FirstVersion and a greater
 SecondVersion, and install what they downloaded at their next start, in the list's
@@ -52,6 +61,12 @@ order: an update waits for an older listed one that has not arrived yet. Therefo
     Sys/Config.ini, which players keep (listed as warnings);
   - the UpdateZip folder (pending downloads) of either tree is left out;
   - every file is archived writable, with its modification time.
+
+Each patch is applied to PREVIOUS and compared with NEW before anything is written. The
+segments of NEW that the store lacks are added to it (a frame is written once, never
+rewritten); keep the store for as long as players may install an archive that needs it.
+Launchers older than patches cannot install an archive with patches: ship a launcher
+that knows them first, or publish with --no-patches.
 
 Refused, with nothing written: numbers out of range, a malformed base URL, missing folders,
 a zip.html without a well-formed version list, an archive or an entry of the same versions
@@ -74,8 +89,11 @@ others (the web server's workers) may not read.
                     with --public-key KEY (base64, as keygen prints it) also every archive
                     that is not signed with that key for its entry's versions, from
                     --since VERSIONS (FIRST/SECOND or 13 digits) on when given;
-                    it also shows what each archive removes from installations, and warns
-                    of files that a web server running as another user cannot read
+                    it also shows what each archive removes from installations, warns
+                    of files that a web server running as another user cannot read, and
+                    reports every segment a patch may need that its store lacks or holds
+                    wrong (the store found where the patch's store URL leads in
+                    SITE_DIR, or in --store DIR)
   --check URL       the same for what the update server at URL (http://HOST/, or the
                     address of its zip.html) serves: the version list and every archive it
                     lists, each answered with 200 and a Content-Length, uncompressed, with a
@@ -96,19 +114,28 @@ Exit status: 0 done (--check: no problem); 1 refused, failed, or problems found;
 
 namespace {
 
+// The number that `text` spells in decimal digits alone, when it lies from `min` to `max`.
+std::optional<std::int64_t> DecimalInRange(std::string_view text, std::int64_t min,
+                                           std::int64_t max) {
+  if (text.empty()) return std::nullopt;
+  std::int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > max) return std::nullopt;
+  }
+  if (value < min) return std::nullopt;
+  return value;
+}
+
 std::int32_t ParseVersionNumber(std::string_view option, std::string_view text, std::int32_t max,
                                 std::size_t width) {
   const std::string range = std::string(option) + " takes a number from 0 to " +
                             std::to_string(max) + " (" + std::to_string(width) +
                             " digits in the archive name), not \"" + std::string(text) + "\"";
-  if (text.empty()) throw UsageError(range);
-  std::int64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') throw UsageError(range);
-    value = value * 10 + (c - '0');
-    if (value > max) throw UsageError(range);
-  }
-  return static_cast<std::int32_t>(value);
+  const std::optional<std::int64_t> value = DecimalInRange(text, 0, max);
+  if (!value) throw UsageError(range);
+  return static_cast<std::int32_t>(*value);
 }
 
 // "FIRST/SECOND" or the 13 digits of an entry.
@@ -167,13 +194,17 @@ class ArgumentReader {
 Command ParseCommandLine(const std::vector<std::string>& arguments) {
   Command command;
   std::optional<std::string> first, second, site, url, check, archives, signKey, publicKey, since;
+  std::optional<std::string> threshold, store, storeUrl;
   std::vector<std::string> trees;
-  bool force = false, dryRun = false, help = false, version = false;
+  bool force = false, dryRun = false, help = false, version = false, noPatches = false;
 
   const std::pair<std::string_view, std::optional<std::string>*> withValue[] = {
-      {"--first", &first},      {"--second", &second},        {"--site", &site},
-      {"--url", &url},          {"--archives", &archives},    {"--check", &check},
-      {"--sign-key", &signKey}, {"--public-key", &publicKey}, {"--since", &since}};
+      {"--first", &first},       {"--second", &second},
+      {"--site", &site},         {"--url", &url},
+      {"--archives", &archives}, {"--check", &check},
+      {"--sign-key", &signKey},  {"--public-key", &publicKey},
+      {"--since", &since},       {"--patch-threshold", &threshold},
+      {"--store", &store},       {"--store-url", &storeUrl}};
 
   ArgumentReader reader(arguments);
   while (reader.Next()) {
@@ -182,9 +213,9 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
       help = true;
     } else if (option == "--version") {
       version = true;
-    } else if (option == "--force" || option == "--dry-run") {
+    } else if (option == "--force" || option == "--dry-run" || option == "--no-patches") {
       if (reader.HasInlineValue()) throw UsageError(option + " takes no value");
-      (option == "--force" ? force : dryRun) = true;
+      (option == "--force" ? force : option == "--dry-run" ? dryRun : noPatches) = true;
     } else if (const auto valued =
                    std::find_if(std::begin(withValue), std::end(withValue),
                                 [&](const auto& entry) { return entry.first == option; });
@@ -202,10 +233,11 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
     command.kind = Command::Kind::kVersion;
     return command;
   }
-  const bool publishing = first || second || site || url || force || dryRun;
+  const bool publishing =
+      first || second || site || url || force || dryRun || threshold || storeUrl || noPatches;
   const std::string subcommand = trees.empty() ? "" : trees[0];
   if (subcommand == "keygen" || subcommand == "pubkey" || subcommand == "inspect") {
-    if (publishing || check || archives || publicKey || signKey) {
+    if (publishing || check || archives || publicKey || signKey || store) {
       throw UsageError(subcommand + (subcommand == "inspect" ? " takes only launcher executables"
                                                              : " takes only the secret key file"));
     }
@@ -222,7 +254,7 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
     return command;
   }
   if (subcommand == "sign") {
-    if (publishing || check || archives || publicKey) {
+    if (publishing || check || archives || publicKey || store) {
       throw UsageError("sign takes only --sign-key and archives");
     }
     trees.erase(trees.begin());
@@ -235,13 +267,14 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
   }
   if (check) {
     if (publishing || signKey || !trees.empty()) {
-      throw UsageError("--check takes only a site folder, --archives, --public-key and --since");
+      throw UsageError(
+          "--check takes only a site folder, --archives, --public-key, --since and --store");
     }
     if (since && !publicKey) throw UsageError("--since goes with --public-key");
     command.kind = Command::Kind::kCheck;
     command.check.site = *check;
     command.check.server = check->starts_with("http://") || check->starts_with("https://");
-    if (command.check.server && (archives || publicKey)) {
+    if (command.check.server && (archives || publicKey || store)) {
       throw UsageError(
           "--check of a server's address takes nothing else: check archives, "
           "signatures and removal lists on the site folder");
@@ -249,6 +282,7 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
     if (archives) command.check.archives = *archives;
     command.check.publicKey = publicKey;
     if (since) command.check.signedSince = ParseSince(*since);
+    if (store) command.check.store = *store;
     return command;
   }
   if (publicKey || since) throw UsageError("--public-key and --since go with --check");
@@ -272,6 +306,24 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
   publish.force = force;
   publish.dryRun = dryRun;
   if (signKey) publish.signKey = *signKey;
+  if (noPatches && threshold)
+    throw UsageError("--no-patches and --patch-threshold exclude each other");
+  if (noPatches) publish.patchThreshold.reset();
+  if (threshold) {
+    const std::optional<std::int64_t> mib = DecimalInRange(*threshold, 1, 1 << 20);
+    if (!mib) {
+      throw UsageError("--patch-threshold takes a number of MiB from 1 to 1048576, not \"" +
+                       *threshold + "\"");
+    }
+    publish.patchThreshold = static_cast<std::uint64_t>(*mib) << 20;
+  }
+  if (store) publish.store = *store;
+  if (storeUrl) {
+    publish.storeUrl = storeUrl->ends_with("/") ? *storeUrl : *storeUrl + "/";
+    if (!IsStoreUrl(*publish.storeUrl)) {
+      throw UsageError("--store-url takes a plain http:// or https:// address: " + *storeUrl);
+    }
+  }
   return command;
 }
 

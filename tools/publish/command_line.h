@@ -13,6 +13,9 @@
 
 namespace tarvo::publish {
 
+// Changed files smaller than this go whole unless told otherwise.
+inline constexpr std::uint64_t kDefaultPatchThreshold = std::uint64_t{16} << 20;
+
 struct PublishOptions {
   std::filesystem::path previous;  // the installation as players have it now
   std::filesystem::path next;      // the installation as the update makes it
@@ -26,6 +29,12 @@ struct PublishOptions {
   bool dryRun = false;  // show what would be published; write nothing
   // The secret key file to sign the archive with; none: not signed.
   std::optional<std::filesystem::path> signKey;
+  // Changed files of at least this many bytes go as patches where that pays; none: never.
+  std::optional<std::uint64_t> patchThreshold = kDefaultPatchThreshold;
+  // The segment store's folder (by default "segments" in the archive folder) and the URL
+  // launchers fetch its frames from (by default BASE_URL/segments/).
+  std::optional<std::filesystem::path> store;
+  std::optional<std::string> storeUrl;
 };
 
 struct CheckOptions {
@@ -38,6 +47,8 @@ struct CheckOptions {
   // Entries of older versions than this are not held to the public key: updates published
   // before signing was turned on.
   std::optional<VersionKey> signedSince;
+  // The segment store's folder; none: where each patch's store URL leads in the site.
+  std::optional<std::filesystem::path> store;
 };
 
 // keygen SECRET_KEY_FILE; pubkey SECRET_KEY_FILE; sign --sign-key SECRET_KEY_FILE ARCHIVE...

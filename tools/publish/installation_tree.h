@@ -24,6 +24,7 @@ struct TreeNode {
   std::filesystem::path path;  // where it is on disk
   std::uintmax_t size = 0;     // files only
   std::int64_t modified = 0;   // last modification, seconds since 1970-01-01 00:00 UTC
+  bool stored = false;         // archived without compression (a patch: compressed already)
 };
 
 struct InstallationTree {

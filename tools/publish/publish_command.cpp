@@ -11,6 +11,7 @@
 #include "publish/guard_rails/guard_rails.h"
 #include "publish/installation_tree.h"
 #include "publish/item_names.h"
+#include "publish/patched_items.h"
 #include "publish/recorded_version.h"
 #include "publish/signing.h"
 #include "publish/site_check.h"
@@ -57,6 +58,26 @@ class StagedFile {
   fs::path target_;
   fs::path staged_;
   bool committed_ = false;
+};
+
+// A folder for work files beside the output, removed with what it holds when the object goes.
+class WorkFolder {
+ public:
+  explicit WorkFolder(fs::path path) : path_(std::move(path)) {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);  // what a killed run left
+    fs::create_directory(path_);
+  }
+  WorkFolder(const WorkFolder&) = delete;
+  WorkFolder& operator=(const WorkFolder&) = delete;
+  ~WorkFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
 };
 
 void RequireFolder(const fs::path& folder, const std::string& what) {
@@ -271,7 +292,10 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
   const InstallationTree previous = ScanInstallationTree(options.previous);
   const InstallationTree next = ScanInstallationTree(options.next);
   const std::optional<VersionKey> base = CheckRecordedVersion(previous, options, err);
-  const TreeChanges changes = CompareTrees(previous, next, err);
+  TreeChanges changes = CompareTrees(previous, next, err);
+  for (std::string& problem : PatchNameProblems(changes.items)) {
+    changes.problems.push_back(std::move(problem));
+  }
   RefuseIfAny(changes.problems);
   const Removals removals = PlanRemovals(changes);
   WarnAboutChanges(next, changes, removals, options, err);
@@ -292,9 +316,22 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
                               std::to_string(folders) + " new empty folder(s); removes " +
                               std::to_string(removals.files.size()) + " file(s) and " +
                               std::to_string(removals.folders.size()) + " folder(s)";
+  // Where the segments of patches go, and where launchers fetch them.
+  const fs::path storeFolder =
+      options.store ? *options.store : archivePath.parent_path() / "segments";
+  const std::string storeUrl =
+      options.storeUrl ? *options.storeUrl : JoinArchiveUrl(options.baseUrl, "segments/");
+  const std::size_t patchCandidates =
+      options.patchThreshold
+          ? PatchCandidates(changes.items, previous, *options.patchThreshold).size()
+          : 0;
   if (options.dryRun) {
     out << "would write " << archivePath.string() << (signKey ? ", signed," : "") << " with "
         << summary << "\n";
+    if (patchCandidates != 0) {
+      out << "it would try a patch for " << patchCandidates << " changed file(s), with "
+          << storeFolder.string() << " as their segment store, served at " << storeUrl << "\n";
+    }
     for (const TreeNode& item : changes.items) {
       out << "  " << item.name << (item.kind == NodeKind::kDirectory ? "/" : "") << "\n";
     }
@@ -307,9 +344,22 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
   }
 
   StagedFile stagedArchive(archivePath);
+  std::vector<TreeNode> items = changes.items;
+  // Patches are made and checked before the archive is written, and their segments reach the
+  // store before the page names the archive.
+  std::optional<SegmentStore> store;
+  std::optional<WorkFolder> patchFolder;
+  std::vector<std::string> patchLines;
+  if (patchCandidates != 0) {
+    store.emplace(storeFolder);
+    patchFolder.emplace(archivePath.parent_path() / ("." + archiveName + ".patches"));
+    PatchedItems patched = MakePatches(items, previous, *options.patchThreshold, storeUrl, *store,
+                                       patchFolder->path(), err);
+    items = std::move(patched.items);
+    patchLines = std::move(patched.lines);
+  }
   // The removal list travels as the archive's last item, read from a file beside the archive
   // that goes once the archive is written.
-  std::vector<TreeNode> items = changes.items;
   StagedFile removalList(archivePath.string() + ".removals");
   if (!removals.empty()) {
     const std::string list = FormatRemovalList(removals.files, removals.folders);
@@ -327,6 +377,8 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
   if (site.pageExists) fs::permissions(stagedPage.path(), fs::status(pageTarget).permissions());
 
   const std::uintmax_t archiveBytes = fs::file_size(stagedArchive.path());
+  const std::uint64_t storeBytes = store ? store->stagedBytes() : 0;
+  if (store) store->Commit();
   stagedArchive.Commit();
   try {
     stagedPage.Commit();
@@ -345,6 +397,11 @@ int Publish(const PublishOptions& options, std::ostream& out, std::ostream& err)
           : site.pageExists ? "added to "
                             : "created ")
       << pagePath.string() << ": " << entry << "\n";
+  for (const std::string& line : patchLines) out << "patched " << line << "\n";
+  if (!patchLines.empty()) {
+    out << "added " << storeBytes << " bytes of segments to the store " << storeFolder.string()
+        << ", served at " << storeUrl << "\n";
+  }
   if (!removals.empty()) {
     std::vector<std::string> names = removals.files;
     for (const std::string& folder : removals.folders) names.push_back(folder + "/");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "common/utf.h"
 #include "install/removal_list.h"
@@ -9,6 +10,7 @@
 #include "publish/file_bytes.h"
 #include "publish/guard_rails/served_files.h"
 #include "publish/same_file_items.h"
+#include "publish/store_check.h"
 #include "publish/version_page.h"
 #include "unzip/zip_archive.h"
 
@@ -97,12 +99,11 @@ bool CheckEntryText(const VersionEntry& entry, const std::string& label,
 }
 
 // The problems of an entry's archive in the site folder. Returns its file when there is one.
-std::optional<fs::path> CheckArchiveFile(const VersionEntry& entry, const std::string& label,
-                                         const fs::path& site,
-                                         const std::optional<fs::path>& archives,
-                                         const std::optional<PublicKey>& key,
-                                         std::vector<std::string>& problems,
-                                         std::vector<std::string>* removals) {
+std::optional<fs::path> CheckArchiveFile(
+    const VersionEntry& entry, const std::string& label, const fs::path& site,
+    const std::optional<fs::path>& archives, const std::optional<PublicKey>& key,
+    std::vector<std::string>& problems, std::vector<std::string>* removals,
+    const std::optional<fs::path>& store, std::set<SegmentHash>& checkedFrames) {
   const std::string_view url = entry.Url();
   const std::optional<fs::path> file = ListedArchivePath(url, site, archives);
   if (!file) {
@@ -125,6 +126,7 @@ std::optional<fs::path> CheckArchiveFile(const VersionEntry& entry, const std::s
                        "with it never store it");
   }
   CheckRemovals(label, *file, problems, removals);
+  CheckPatches(label, *file, site, store, checkedFrames, problems);
   for (const std::string& text : SameFileItems(*file)) {
     problems.push_back(label + ": " + file->string() + ": " + text);
   }
@@ -180,16 +182,18 @@ std::vector<std::string> CheckVersionPage(std::string_view page, const std::stri
 
 std::vector<std::string> CheckSite(const fs::path& site, const std::optional<fs::path>& archives,
                                    const std::optional<PublicKey>& key, SiteNotes* notes,
-                                   std::optional<VersionKey> signedSince) {
+                                   std::optional<VersionKey> signedSince,
+                                   const std::optional<fs::path>& store) {
   const fs::path pagePath = site / kPageName;
   std::vector<fs::path> served = {pagePath};
+  std::set<SegmentHash> checkedFrames;  // each frame of the store is checked once
   const auto problems = CheckVersionPage(
       ReadFileBytes(pagePath), pagePath.string(),
       [&](const VersionEntry& entry, const std::string& label, std::vector<std::string>& found) {
         const bool signedOne = key && !(signedSince && entry.key < *signedSince);
         const auto file =
             CheckArchiveFile(entry, label, site, archives, signedOne ? key : std::nullopt, found,
-                             notes ? &notes->removals : nullptr);
+                             notes ? &notes->removals : nullptr, store, checkedFrames);
         if (file) served.push_back(*file);
       });
   if (notes) notes->unservable = UnservableByOthers(served);

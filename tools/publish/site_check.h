@@ -55,12 +55,14 @@ struct SiteNotes {
 // (ZipCheckArchive: a download it would never store); with `key`, archives that are not signed
 // with it for their entry's versions (of `signedSince` or newer, when given); removal lists
 // that launchers cannot read, or names in them that launchers refuse to remove; items of one
-// archive that name the same file (SameFileItems). With `notes`,
+// archive that name the same file (SameFileItems); patches that launchers cannot read, and
+// segments they may need that their store (`store`, or where their store URL leads in the site)
+// lacks or holds wrong. With `notes`,
 // what it notes besides. Throws std::runtime_error when the page cannot be read.
-std::vector<std::string> CheckSite(const std::filesystem::path& site,
-                                   const std::optional<std::filesystem::path>& archives,
-                                   const std::optional<PublicKey>& key = std::nullopt,
-                                   SiteNotes* notes = nullptr,
-                                   std::optional<VersionKey> signedSince = std::nullopt);
+std::vector<std::string> CheckSite(
+    const std::filesystem::path& site, const std::optional<std::filesystem::path>& archives,
+    const std::optional<PublicKey>& key = std::nullopt, SiteNotes* notes = nullptr,
+    std::optional<VersionKey> signedSince = std::nullopt,
+    const std::optional<std::filesystem::path>& store = std::nullopt);
 
 }  // namespace tarvo::publish

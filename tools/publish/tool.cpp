@@ -40,7 +40,8 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) 
   try {
     std::optional<PublicKey> key;
     if (options.publicKey) key = ParsePublicKey(*options.publicKey);
-    problems = CheckSite(options.site, options.archives, key, &notes, options.signedSince);
+    problems =
+        CheckSite(options.site, options.archives, key, &notes, options.signedSince, options.store);
   } catch (const std::exception& failure) {
     err << "tarvo-publish: " << failure.what() << "\n";
     return 1;

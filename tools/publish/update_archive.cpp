@@ -133,9 +133,9 @@ void AddItem(ZipWriter& zip, const TreeNode& item, Progress& progress) {
   const bool zip64 = !folder && NeedsZip64(item.size);
   const int opened = zipOpenNewFileInZip4_64(
       zip.get(), name.c_str(), &info, timestamp.data(), timestamp.size(), timestamp.data(),
-      timestamp.size(), nullptr, folder ? 0 : Z_DEFLATED, folder ? 0 : Z_DEFAULT_COMPRESSION, 0,
-      -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, kVersionMadeBy, kUtf8NamesFlag,
-      zip64 ? 1 : 0);
+      timestamp.size(), nullptr, folder || item.stored ? 0 : Z_DEFLATED,
+      folder || item.stored ? 0 : Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL,
+      Z_DEFAULT_STRATEGY, nullptr, 0, kVersionMadeBy, kUtf8NamesFlag, zip64 ? 1 : 0);
   if (opened != ZIP_OK) throw std::runtime_error("cannot add " + name + " to the archive");
 
   if (!folder) {

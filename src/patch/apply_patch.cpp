@@ -1,0 +1,176 @@
+#include "patch/apply_patch.h"
+
+#include <algorithm>
+#include <optional>
+#include <span>
+
+#include "patch/base_file.h"
+#include "patch/segment_frame.h"
+#include "patch/segment_workers.h"
+
+namespace tarvo {
+
+namespace {
+
+using Result = PatchOutcome::Result;
+
+class Applier {
+ public:
+  Applier(PatchSource& patch, SegmentCache& cache) : m_patch(patch), m_cache(cache) {}
+
+  PatchOutcome Run(const char16_t* basePath, PatchSink* sink) {
+    PatchOutcome outcome;
+    const std::optional<PatchHeader> header = ReadPatchHeader(m_patch);
+    if (!header) return outcome;
+    outcome.storeUrl = header->storeUrl;
+    if (!m_base.Open(basePath, outcome.error)) return Failed(outcome, outcome.error);
+
+    std::optional<WriteBehind> writer;
+    if (sink != nullptr) writer.emplace(*sink);
+    if (m_base.present()) {
+      m_ahead.emplace(basePath);
+      if (!m_ahead->usable()) m_ahead.reset();
+    }
+    const std::vector<PatchSegment>& segments = header->segments;
+    std::uint64_t offset = 0;  // of the segment in the new file
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+      const PatchSegment& segment = segments[i];
+      // The next copy is read and checked beside this segment, unless this one was.
+      if (m_ahead && !m_ahead->Holds(i) && i + 1 < segments.size() &&
+          segments[i + 1].kind == SegmentKind::kCopy) {
+        m_ahead->Start(i + 1, segments[i + 1]);
+      }
+      const bool looking = sink == nullptr || !outcome.missing.empty();
+      DWORD error = 0;
+      switch (Make(i, segment, !looking, error)) {
+        case Made::kDamaged:
+          return outcome;
+        case Made::kFailed:
+          return Failed(outcome, error);
+        case Made::kUnavailable:
+          if (outcome.missing.empty() && IsMadeAlready(*header, offset, segment)) {
+            outcome.result = Result::kAlreadyApplied;
+            return outcome;
+          }
+          if (const NeededSegment needed{segment.hash, segment.length};
+              std::find(outcome.missing.begin(), outcome.missing.end(), needed) ==
+              outcome.missing.end()) {
+            outcome.missing.push_back(needed);
+          }
+          break;
+        case Made::kMade:
+          if (!looking && !writer->Write(m_out, segment.length, error)) {
+            return Failed(outcome, error);
+          }
+          break;
+      }
+      offset += segment.length;
+    }
+    DWORD error = 0;
+    if (writer && !writer->Finish(error)) return Failed(outcome, error);
+    // Nothing may follow the last frame.
+    unsigned char extra = 0;
+    if (m_patch.Read(&extra, 1)) return outcome;
+    outcome.result = outcome.missing.empty() ? Result::kApplied : Result::kAwaitingSegments;
+    return outcome;
+  }
+
+ private:
+  static PatchOutcome Failed(PatchOutcome& outcome, DWORD error) {
+    outcome.result = Result::kMachineFailed;
+    outcome.error = error;
+    outcome.missing.clear();
+    return outcome;
+  }
+
+  // Makes segment `index` into m_out (`bytes` set), or only learns whether it can be made.
+  Made Make(std::size_t index, const PatchSegment& segment, bool bytes, DWORD& error) {
+    std::span<std::uint8_t> frame;
+    if (segment.kind != SegmentKind::kCopy) {
+      // A frame reaches the decoder only once it is known to be the one the patch was made with.
+      frame = BufferOf(m_frame, segment.frameLength);
+      if (!m_patch.Read(frame.data(), frame.size()) || !HashMatches(frame, segment.frameHash)) {
+        return Made::kDamaged;
+      }
+    }
+    std::span<std::uint8_t> out = BufferOf(m_out, segment.length);
+    Made base = Made::kUnavailable;
+    switch (segment.kind) {
+      case SegmentKind::kWhole:
+        if (!bytes) return Made::kMade;
+        return m_decoder.Decode(frame, {}, out) && HashMatches(out, segment.hash) ? Made::kMade
+                                                                                  : Made::kDamaged;
+      case SegmentKind::kCopy:
+        if (m_ahead && m_ahead->Holds(index)) {
+          base = m_ahead->Collect(m_out, error);
+          if (base == Made::kMade) return Made::kMade;
+          out = BufferOf(m_out, segment.length);
+        } else {
+          base = m_base.Read(segment.baseOffset, out, error);
+          if (base == Made::kMade && HashMatches(out, segment.hash)) return Made::kMade;
+        }
+        break;
+      case SegmentKind::kPatch: {
+        const std::span<std::uint8_t> reference = BufferOf(m_reference, segment.baseLength);
+        base = m_base.Read(segment.baseOffset, reference, error);
+        if (base == Made::kMade && HashMatches(reference, segment.baseHash)) {
+          if (!bytes) return Made::kMade;
+          // From a base that is the one it was made against, a frame that does not make its
+          // segment is a damaged patch.
+          return m_decoder.Decode(frame, reference, out) && HashMatches(out, segment.hash)
+                     ? Made::kMade
+                     : Made::kDamaged;
+        }
+        break;
+      }
+    }
+    if (base == Made::kFailed) return base;
+    return FromCache(segment, out);
+  }
+
+  // The segment from the frame fetched for it, checked like any other.
+  Made FromCache(const PatchSegment& segment, std::span<std::uint8_t> out) {
+    if (!m_cache.Find(segment.hash, m_frame) || m_frame.size() > kMaxFrameSize) {
+      return Made::kUnavailable;
+    }
+    if (m_decoder.Decode(m_frame, {}, out) && HashMatches(out, segment.hash)) return Made::kMade;
+    m_cache.Discard(segment.hash);
+    return Made::kUnavailable;
+  }
+
+  // True when the base is the new file already: checked first where the segment that could not
+  // be made would lie in it, then everywhere.
+  bool IsMadeAlready(const PatchHeader& header, std::uint64_t offset, const PatchSegment& missing) {
+    if (!m_base.present() || m_base.size() != header.size) return false;
+    const auto holds = [this](std::uint64_t at, const PatchSegment& segment) {
+      DWORD ignored = 0;
+      const std::span<std::uint8_t> bytes = BufferOf(m_out, segment.length);
+      return m_base.Read(at, bytes, ignored) == Made::kMade && HashMatches(bytes, segment.hash);
+    };
+    if (!holds(offset, missing)) return false;
+    std::uint64_t at = 0;
+    for (const PatchSegment& segment : header.segments) {
+      if (!holds(at, segment)) return false;
+      at += segment.length;
+    }
+    return true;
+  }
+
+  PatchSource& m_patch;
+  SegmentCache& m_cache;
+  BaseFile m_base;
+  SegmentDecoder m_decoder;
+  std::vector<std::uint8_t> m_reference;
+  std::vector<std::uint8_t> m_frame;
+  std::vector<std::uint8_t> m_out;
+  std::optional<ReadAhead> m_ahead;
+};
+
+}  // namespace
+
+PatchOutcome ApplyPatch(PatchSource& patch, const char16_t* basePath, SegmentCache& cache,
+                        PatchSink* sink) {
+  return Applier(patch, cache).Run(basePath, sink);
+}
+
+}  // namespace tarvo

@@ -1,0 +1,89 @@
+#pragma once
+// The threads beside a patch's application: segments written behind while the next ones are
+// made, and the next copy segment read and checked ahead, so that on two cores hashing, reading
+// and writing overlap. Where no thread can be had, the same work is done in turn.
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "patch/apply_patch.h"
+#include "patch/base_file.h"
+#include "patch/segment_hash.h"
+
+namespace tarvo {
+
+// A thread that runs one job at a time, each handed over once the one before has ended; where
+// no thread can be had, each job runs where it is handed over. Jobs must not throw.
+class Worker {
+ public:
+  Worker();
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+  // Lets the job at hand end, then ends the thread.
+  ~Worker();
+
+  void Hand(std::function<void()> job);
+  // Waits for the job handed over last to end.
+  void Wait();
+
+ private:
+  void Run();
+
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::function<void()> m_job;
+  bool m_stop = false;
+  std::thread m_thread;
+};
+
+// Writes the segments once checked, in order.
+class WriteBehind {
+ public:
+  explicit WriteBehind(PatchSink& sink) : m_sink(sink) {}
+
+  // Takes the first `size` bytes of `buffer` to write, and gives back in `buffer` one whose
+  // write has ended. False, with `error` set, when a write failed.
+  bool Write(std::vector<std::uint8_t>& buffer, std::size_t size, DWORD& error);
+  // Waits for the last write. False, with `error` set, when a write failed.
+  bool Finish(DWORD& error);
+
+ private:
+  PatchSink& m_sink;
+  std::vector<std::uint8_t> m_pending;
+  DWORD m_error = 0;  // of the first write that failed
+  Worker m_worker;
+};
+
+// Reads and checks the base range of a copy segment while the segment before it is made.
+class ReadAhead {
+ public:
+  static constexpr std::size_t kNone = ~std::size_t{0};
+
+  // Reads the base at `basePath` through a handle of its own; usable() false when it cannot.
+  explicit ReadAhead(const char16_t* basePath);
+
+  bool usable() const { return m_usable; }
+  // True when the segment at `index` was started and is not collected yet.
+  bool Holds(std::size_t index) const { return m_index == index; }
+  // Starts on copy segment `segment`, at `index` of the patch; none may be held.
+  void Start(std::size_t index, const PatchSegment& segment);
+  // Waits for the segment held and gives its bytes in `out`: kMade when they are the segment,
+  // kUnavailable when they are not or the base does not hold them, kFailed (with `error`) when
+  // they could not be read.
+  Made Collect(std::vector<std::uint8_t>& out, DWORD& error);
+
+ private:
+  BaseFile m_base;
+  bool m_usable = false;
+  std::size_t m_index = kNone;
+  std::vector<std::uint8_t> m_bytes;
+  Made m_made = Made::kFailed;
+  DWORD m_error = 0;
+  Worker m_worker;
+};
+
+}  // namespace tarvo
