@@ -82,8 +82,28 @@ add_source_entries() {
   rm -f "$tmp"
 }
 
+# An installation cut off part-way (a set-up killed, a machine stopped) leaves dpkg "interrupted",
+# and every later apt-get install fails until it is finished: a package unpacked in part is
+# installed again, or removed when it cannot be, and the rest are configured.
+repair_packages() {
+  if [ -z "$(ls -A /var/lib/dpkg/updates 2>/dev/null)" ] && [ -z "$(dpkg --audit 2>/dev/null)" ]; then
+    return 0
+  fi
+  say "finishing a package installation that was cut off"
+  local p
+  as_root env DEBIAN_FRONTEND=noninteractive dpkg --configure -a >/dev/null || true
+  for p in $(dpkg-query -W -f='${Package}:${Architecture} ${Status}\n' 2>/dev/null |
+             awk '/ (reinstreq|half-installed)/ { print $1 }'); do
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --reinstall \
+        --no-install-recommends "$p" >/dev/null 2>&1 ||
+      as_root dpkg --remove --force-remove-reinstreq "$p" >/dev/null 2>&1 || true
+  done
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -f -y -qq >/dev/null || true
+}
+
 install_packages() {
   local missing
+  repair_packages
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
     NEED_UPDATE=1
