@@ -47,24 +47,27 @@ int TestServers::RequestsFor(const std::string& uri) const {
   return static_cast<int>(ResponsesFor(uri).size());
 }
 
-std::vector<std::string> TestServers::ResponsesFor(const std::string& uri) const {
-  std::ifstream log(access_log);
-  std::vector<std::string> responses;
+namespace {
+
+// What follows "<uri> " on each line of a server log that starts so.
+std::vector<std::string> LinesFor(const std::filesystem::path& logPath, const std::string& uri) {
+  std::ifstream log(logPath);
+  std::vector<std::string> found;
   std::string line;
   while (std::getline(log, line)) {
-    if (line.rfind(uri + " ", 0) == 0) responses.push_back(line.substr(uri.size() + 1));
+    if (line.rfind(uri + " ", 0) == 0) found.push_back(line.substr(uri.size() + 1));
   }
-  return responses;
+  return found;
+}
+
+}  // namespace
+
+std::vector<std::string> TestServers::ResponsesFor(const std::string& uri) const {
+  return LinesFor(access_log, uri);
 }
 
 std::vector<std::string> TestServers::AgentsFor(const std::string& uri) const {
-  std::ifstream log(agents_log);
-  std::vector<std::string> agents;
-  std::string line;
-  while (std::getline(log, line)) {
-    if (line.rfind(uri + " ", 0) == 0) agents.push_back(line.substr(uri.size() + 1));
-  }
-  return agents;
+  return LinesFor(agents_log, uri);
 }
 
 std::pair<int, int> TestServers::GroupRequests(const std::string& group) const {
