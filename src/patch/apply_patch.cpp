@@ -35,14 +35,21 @@ class Applier {
     std::uint64_t offset = 0;  // of the segment in the new file
     for (std::size_t i = 0; i < segments.size(); ++i) {
       const PatchSegment& segment = segments[i];
-      // The next copy is read and checked beside this segment, unless this one was.
-      if (m_ahead && !m_ahead->Holds(i) && i + 1 < segments.size() &&
-          segments[i + 1].kind == SegmentKind::kCopy) {
+      DWORD error = 0;
+      // What the thread ahead read and checked for this segment, if it did.
+      std::optional<Made> ahead;
+      if (m_ahead && m_ahead->Holds(i)) {
+        ahead =
+            m_ahead->Collect(segment.kind == SegmentKind::kCopy ? m_out : m_aheadReference, error);
+      }
+      // The next segment's base range is read and checked beside this segment. A copy read
+      // ahead leaves nothing to do here, so the next one is read here and the one after ahead.
+      if (m_ahead && i + 1 < segments.size() && ReadAhead::Takes(segments[i + 1]) &&
+          !(ahead && segment.kind == SegmentKind::kCopy)) {
         m_ahead->Start(i + 1, segments[i + 1]);
       }
       const bool looking = sink == nullptr || !outcome.missing.empty();
-      DWORD error = 0;
-      switch (Make(i, segment, !looking, error)) {
+      switch (Make(segment, ahead, !looking, error)) {
         case Made::kDamaged:
           return outcome;
         case Made::kFailed:
@@ -59,15 +66,20 @@ class Applier {
           }
           break;
         case Made::kMade:
-          if (!looking && !writer->Write(m_out, segment.length, error)) {
-            return Failed(outcome, error);
+          if (!looking) {
+            const Made written = writer->Write(m_out, segment.length, m_unchecked, error);
+            if (written != Made::kMade) return Ended(outcome, written, error);
           }
           break;
       }
       offset += segment.length;
     }
     DWORD error = 0;
-    if (writer && !writer->Finish(error)) return Failed(outcome, error);
+    if (writer) {
+      if (const Made written = writer->Finish(error); written != Made::kMade) {
+        return Ended(outcome, written, error);
+      }
+    }
     // Nothing may follow the last frame.
     unsigned char extra = 0;
     if (m_patch.Read(&extra, 1)) return outcome;
@@ -76,6 +88,11 @@ class Applier {
   }
 
  private:
+  // The outcome when writing ended in `written`: a damaged segment or a failed write.
+  static PatchOutcome Ended(PatchOutcome& outcome, Made written, DWORD error) {
+    return written == Made::kDamaged ? outcome : Failed(outcome, error);
+  }
+
   static PatchOutcome Failed(PatchOutcome& outcome, DWORD error) {
     outcome.result = Result::kMachineFailed;
     outcome.error = error;
@@ -83,8 +100,12 @@ class Applier {
     return outcome;
   }
 
-  // Makes segment `index` into m_out (`bytes` set), or only learns whether it can be made.
-  Made Make(std::size_t index, const PatchSegment& segment, bool bytes, DWORD& error) {
+  // Makes `segment` into m_out (`bytes` set), or only learns whether it can be made. `ahead`
+  // is what became of its base range when it was read ahead, into m_out for a copy and into
+  // m_aheadReference for a patch. A segment decoded from the base is left to be checked as it is
+  // written (m_unchecked), off this thread.
+  Made Make(const PatchSegment& segment, std::optional<Made> ahead, bool bytes, DWORD& error) {
+    m_unchecked = nullptr;
     std::span<std::uint8_t> frame;
     if (segment.kind != SegmentKind::kCopy) {
       // A frame reaches the decoder only once it is known to be the one the patch was made with.
@@ -101,25 +122,32 @@ class Applier {
         return m_decoder.Decode(frame, {}, out) && HashMatches(out, segment.hash) ? Made::kMade
                                                                                   : Made::kDamaged;
       case SegmentKind::kCopy:
-        if (m_ahead && m_ahead->Holds(index)) {
-          base = m_ahead->Collect(m_out, error);
-          if (base == Made::kMade) return Made::kMade;
-          out = BufferOf(m_out, segment.length);
+        if (ahead) {
+          base = *ahead;
         } else {
           base = m_base.Read(segment.baseOffset, out, error);
-          if (base == Made::kMade && HashMatches(out, segment.hash)) return Made::kMade;
+          if (base == Made::kMade && !HashMatches(out, segment.hash)) base = Made::kUnavailable;
         }
+        if (base == Made::kMade) return Made::kMade;
         break;
       case SegmentKind::kPatch: {
-        const std::span<std::uint8_t> reference = BufferOf(m_reference, segment.baseLength);
-        base = m_base.Read(segment.baseOffset, reference, error);
-        if (base == Made::kMade && HashMatches(reference, segment.baseHash)) {
+        const std::span<std::uint8_t> reference =
+            BufferOf(ahead ? m_aheadReference : m_reference, segment.baseLength);
+        if (ahead) {
+          base = *ahead;
+        } else {
+          base = m_base.Read(segment.baseOffset, reference, error);
+          if (base == Made::kMade && !HashMatches(reference, segment.baseHash)) {
+            base = Made::kUnavailable;
+          }
+        }
+        if (base == Made::kMade) {
           if (!bytes) return Made::kMade;
           // From a base that is the one it was made against, a frame that does not make its
           // segment is a damaged patch.
-          return m_decoder.Decode(frame, reference, out) && HashMatches(out, segment.hash)
-                     ? Made::kMade
-                     : Made::kDamaged;
+          if (!m_decoder.Decode(frame, reference, out)) return Made::kDamaged;
+          m_unchecked = &segment.hash;
+          return Made::kMade;
         }
         break;
       }
@@ -161,9 +189,13 @@ class Applier {
   BaseFile m_base;
   SegmentDecoder m_decoder;
   std::vector<std::uint8_t> m_reference;
+  // A reference read ahead. It trades places with the thread's buffer, as m_out does for
+  // copies, so that no buffer of a larger reference goes round and each stays within a segment.
+  std::vector<std::uint8_t> m_aheadReference;
   std::vector<std::uint8_t> m_frame;
   std::vector<std::uint8_t> m_out;
   std::optional<ReadAhead> m_ahead;
+  const SegmentHash* m_unchecked = nullptr;  // the hash the segment just made must have
 };
 
 }  // namespace

@@ -48,10 +48,18 @@ void Worker::Run() {
   }
 }
 
-bool WriteBehind::Write(std::vector<std::uint8_t>& buffer, std::size_t size, DWORD& error) {
-  if (!Finish(error)) return false;
+Made WriteBehind::Write(std::vector<std::uint8_t>& buffer, std::size_t size,
+                        const SegmentHash* unchecked, DWORD& error) {
+  if (const Made made = Finish(error); made != Made::kMade) return made;
   std::swap(buffer, m_pending);
-  m_worker.Hand([this, size] {
+  // The thread is idle since Finish: what it takes next may be set here.
+  const bool check = unchecked != nullptr;
+  if (check) m_hash = *unchecked;
+  m_worker.Hand([this, size, check] {
+    if (check && !HashMatches({m_pending.data(), size}, m_hash)) {
+      m_made = Made::kDamaged;
+      return;
+    }
     try {
       if (m_sink.Write(m_pending.data(), size)) return;
       const DWORD error = GetLastError();
@@ -59,14 +67,15 @@ bool WriteBehind::Write(std::vector<std::uint8_t>& buffer, std::size_t size, DWO
     } catch (const std::bad_alloc&) {
       m_error = ERROR_NOT_ENOUGH_MEMORY;
     }
+    m_made = Made::kFailed;
   });
-  return true;
+  return Made::kMade;
 }
 
-bool WriteBehind::Finish(DWORD& error) {
+Made WriteBehind::Finish(DWORD& error) {
   m_worker.Wait();
   error = m_error;
-  return m_error == 0;
+  return m_made;
 }
 
 ReadAhead::ReadAhead(const char16_t* basePath) {
@@ -74,14 +83,23 @@ ReadAhead::ReadAhead(const char16_t* basePath) {
   m_usable = m_base.Open(basePath, ignored) && m_base.present();
 }
 
+bool ReadAhead::Takes(const PatchSegment& segment) {
+  return segment.kind == SegmentKind::kCopy ||
+         (segment.kind == SegmentKind::kPatch && segment.baseLength <= kMaxSegmentSize);
+}
+
 void ReadAhead::Start(std::size_t index, const PatchSegment& segment) {
   m_index = index;
   m_worker.Hand([this, segment] {
     m_error = 0;
     try {
-      const std::span<std::uint8_t> bytes = BufferOf(m_bytes, segment.length);
+      const bool copy = segment.kind == SegmentKind::kCopy;
+      const std::span<std::uint8_t> bytes =
+          BufferOf(m_bytes, copy ? segment.length : segment.baseLength);
       m_made = m_base.Read(segment.baseOffset, bytes, m_error);
-      if (m_made == Made::kMade && !HashMatches(bytes, segment.hash)) m_made = Made::kUnavailable;
+      if (m_made == Made::kMade && !HashMatches(bytes, copy ? segment.hash : segment.baseHash)) {
+        m_made = Made::kUnavailable;
+      }
     } catch (const std::bad_alloc&) {
       m_made = Made::kFailed;
       m_error = ERROR_NOT_ENOUGH_MEMORY;

@@ -45,20 +45,26 @@ class WriteBehind {
  public:
   explicit WriteBehind(PatchSink& sink) : m_sink(sink) {}
 
-  // Takes the first `size` bytes of `buffer` to write, and gives back in `buffer` one whose
-  // write has ended. False, with `error` set, when a write failed.
-  bool Write(std::vector<std::uint8_t>& buffer, std::size_t size, DWORD& error);
-  // Waits for the last write. False, with `error` set, when a write failed.
-  bool Finish(DWORD& error);
+  // Takes the first `size` bytes of `buffer` to write, once they hash to `unchecked` where that
+  // is given, and gives back in `buffer` one whose write has ended. kMade; kDamaged when a
+  // segment was not what its hash says (and was not written), kFailed with `error` set when a
+  // write failed.
+  Made Write(std::vector<std::uint8_t>& buffer, std::size_t size, const SegmentHash* unchecked,
+             DWORD& error);
+  // Waits for the last write, and tells what became of the writes as Write does.
+  Made Finish(DWORD& error);
 
  private:
   PatchSink& m_sink;
   std::vector<std::uint8_t> m_pending;
-  DWORD m_error = 0;  // of the first write that failed
+  SegmentHash m_hash{};       // the one m_pending must have, when it is to be checked
+  Made m_made = Made::kMade;  // kMade until a segment or a write fails
+  DWORD m_error = 0;          // of the write that failed
   Worker m_worker;
 };
 
-// Reads and checks the base range of a copy segment while the segment before it is made.
+// Reads and checks the base range of a copy or patch segment while the segment before it is
+// made.
 class ReadAhead {
  public:
   static constexpr std::size_t kNone = ~std::size_t{0};
@@ -67,13 +73,16 @@ class ReadAhead {
   explicit ReadAhead(const char16_t* basePath);
 
   bool usable() const { return m_usable; }
+  // True for a segment whose base range is read ahead: a copy, or a patch whose reference is no
+  // larger than a segment.
+  static bool Takes(const PatchSegment& segment);
   // True when the segment at `index` was started and is not collected yet.
   bool Holds(std::size_t index) const { return m_index == index; }
-  // Starts on copy segment `segment`, at `index` of the patch; none may be held.
+  // Starts on `segment`, one it takes, at `index` of the patch; none may be held.
   void Start(std::size_t index, const PatchSegment& segment);
-  // Waits for the segment held and gives its bytes in `out`: kMade when they are the segment,
-  // kUnavailable when they are not or the base does not hold them, kFailed (with `error`) when
-  // they could not be read.
+  // Waits for the segment held and gives its base range in `out`: kMade when it checks,
+  // kUnavailable when it does not or the base does not hold it, kFailed (with `error`) when it
+  // could not be read.
   Made Collect(std::vector<std::uint8_t>& out, DWORD& error);
 
  private:

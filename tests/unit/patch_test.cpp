@@ -215,6 +215,8 @@ TEST(Patch, AHostilePatchIsRefusedAsDamaged) {
     MemoryCache cache;
     MemorySink sink;
     EXPECT_EQ(Apply(bytes, base, cache, &sink).result, Result::kDamaged) << c.what;
+    EXPECT_EQ(v.next.compare(0, sink.written.size(), sink.written), 0)
+        << c.what << ": only checked segments are written";
   }
 }
 
