@@ -33,8 +33,14 @@ timespec ToTimespec(std::uint64_t fileTime) {
 
 }  // namespace
 
+// Writing back is started every this many bytes written, as Windows' cache does by itself, so
+// that a large file is mostly on the disk when it is flushed.
+constexpr std::uint64_t kWriteBackEvery = 8 << 20;
+
 struct COutputFile::Impl {
   int fd = -1;
+  std::uint64_t written = 0;  // bytes written
+  std::uint64_t started = 0;  // bytes whose writing back was started
   ~Impl() {
     if (fd >= 0) close(fd);
   }
@@ -90,6 +96,13 @@ bool COutputFile::Write(const void* data, DWORD size) {
     }
     p += n;
     size -= static_cast<DWORD>(n);
+    m_impl->written += static_cast<std::uint64_t>(n);
+  }
+  if (m_impl->written - m_impl->started >= kWriteBackEvery) {
+    // Only a start, as in Flush.
+    sync_file_range(m_impl->fd, static_cast<off_t>(m_impl->started),
+                    static_cast<off_t>(m_impl->written - m_impl->started), SYNC_FILE_RANGE_WRITE);
+    m_impl->started = m_impl->written;
   }
   return true;
 }
