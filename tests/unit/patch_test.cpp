@@ -124,9 +124,27 @@ TEST(Patch, RebuildsTheFileFromTheBaseOrFromWhatWasFetched) {
   EXPECT_EQ(Apply(v.patch.Bytes(), base, cache, &sink).result, Result::kApplied);
   EXPECT_TRUE(sink.written == v.next);
 
+  // Frames in a row, each one's reference read while the one before is decoded: each makes its
+  // segment, and a reference that differs leaves its own segment alone missing.
+  std::string edits = v.base;
+  for (const std::uint32_t at : {10 * kK, 70 * kK, 130 * kK}) {
+    edits.replace(at, 200, NoiseBytes(200, at));
+  }
+  const test::BuiltPatch row = test::MakePatch(v.base, edits,
+                                               {{SegmentKind::kPatch, 64 * kK, 0, 64 * kK},
+                                                {SegmentKind::kPatch, 64 * kK, 64 * kK, 64 * kK},
+                                                {SegmentKind::kPatch, 64 * kK, 128 * kK, 64 * kK}});
+  MemoryCache none;
+  test::WriteFile(base, v.base);
+  sink.written.clear();
+  EXPECT_EQ(Apply(row.Bytes(), base, none, &sink).result, Result::kApplied);
+  EXPECT_TRUE(sink.written == edits);
+  test::WriteFile(base, changed);
+  EXPECT_EQ(Apply(row.Bytes(), base, none, &sink).missing,
+            (std::vector<NeededSegment>{{row.header.segments[1].hash, 64 * kK}}));
+
   // The file the patch makes, there already (an installation of its archive that did not end).
   test::WriteFile(base, v.next);
-  MemoryCache none;
   EXPECT_EQ(Apply(v.patch.Bytes(), base, none, &sink).result, Result::kAlreadyApplied);
 }
 
