@@ -90,7 +90,9 @@ class Applier {
  private:
   // The outcome when writing ended in `written`: a damaged segment or a failed write.
   static PatchOutcome Ended(PatchOutcome& outcome, Made written, DWORD error) {
-    return written == Made::kDamaged ? outcome : Failed(outcome, error);
+    if (written != Made::kDamaged) return Failed(outcome, error);
+    outcome.missing.clear();
+    return outcome;
   }
 
   static PatchOutcome Failed(PatchOutcome& outcome, DWORD error) {
