@@ -124,30 +124,19 @@ class Applier {
         return m_decoder.Decode(frame, {}, out) && HashMatches(out, segment.hash) ? Made::kMade
                                                                                   : Made::kDamaged;
       case SegmentKind::kCopy:
-        if (ahead) {
-          base = *ahead;
-        } else {
-          base = m_base.Read(segment.baseOffset, out, error);
-          if (base == Made::kMade && !HashMatches(out, segment.hash)) base = Made::kUnavailable;
-        }
+        base = ahead ? *ahead : ReadBaseRange(m_base, segment, m_out, error);
         if (base == Made::kMade) return Made::kMade;
         break;
       case SegmentKind::kPatch: {
-        const std::span<std::uint8_t> reference =
-            BufferOf(ahead ? m_aheadReference : m_reference, segment.baseLength);
-        if (ahead) {
-          base = *ahead;
-        } else {
-          base = m_base.Read(segment.baseOffset, reference, error);
-          if (base == Made::kMade && !HashMatches(reference, segment.baseHash)) {
-            base = Made::kUnavailable;
-          }
-        }
+        std::vector<std::uint8_t>& held = ahead ? m_aheadReference : m_reference;
+        base = ahead ? *ahead : ReadBaseRange(m_base, segment, held, error);
         if (base == Made::kMade) {
           if (!bytes) return Made::kMade;
           // From a base that is the one it was made against, a frame that does not make its
           // segment is a damaged patch.
-          if (!m_decoder.Decode(frame, reference, out)) return Made::kDamaged;
+          if (!m_decoder.Decode(frame, BufferOf(held, segment.baseLength), out)) {
+            return Made::kDamaged;
+          }
           m_unchecked = &segment.hash;
           return Made::kMade;
         }

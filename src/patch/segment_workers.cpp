@@ -4,6 +4,18 @@
 
 namespace tarvo {
 
+Made ReadBaseRange(BaseFile& base, const PatchSegment& segment, std::vector<std::uint8_t>& buffer,
+                   DWORD& error) {
+  const bool copy = segment.kind == SegmentKind::kCopy;
+  const std::span<std::uint8_t> bytes =
+      BufferOf(buffer, copy ? segment.length : segment.baseLength);
+  const Made made = base.Read(segment.baseOffset, bytes, error);
+  if (made == Made::kMade && !HashMatches(bytes, copy ? segment.hash : segment.baseHash)) {
+    return Made::kUnavailable;
+  }
+  return made;
+}
+
 Worker::Worker() {
   try {
     m_thread = std::thread([this] { Run(); });
@@ -93,13 +105,7 @@ void ReadAhead::Start(std::size_t index, const PatchSegment& segment) {
   m_worker.Hand([this, segment] {
     m_error = 0;
     try {
-      const bool copy = segment.kind == SegmentKind::kCopy;
-      const std::span<std::uint8_t> bytes =
-          BufferOf(m_bytes, copy ? segment.length : segment.baseLength);
-      m_made = m_base.Read(segment.baseOffset, bytes, m_error);
-      if (m_made == Made::kMade && !HashMatches(bytes, copy ? segment.hash : segment.baseHash)) {
-        m_made = Made::kUnavailable;
-      }
+      m_made = ReadBaseRange(m_base, segment, m_bytes, m_error);
     } catch (const std::bad_alloc&) {
       m_made = Made::kFailed;
       m_error = ERROR_NOT_ENOUGH_MEMORY;

@@ -16,6 +16,13 @@
 
 namespace tarvo {
 
+// Reads the range of the base that `segment` is made from (a copy's bytes, a patch's reference)
+// into the front of `buffer`, and checks it against its hash: kMade when it checks,
+// kUnavailable when it does not or the base does not hold it, kFailed (with `error`) when it
+// could not be read.
+Made ReadBaseRange(BaseFile& base, const PatchSegment& segment, std::vector<std::uint8_t>& buffer,
+                   DWORD& error);
+
 // A thread that runs one job at a time, each handed over once the one before has ended; where
 // no thread can be had, each job runs where it is handed over. Jobs must not throw.
 class Worker {
