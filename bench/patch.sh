@@ -9,7 +9,8 @@
 # launcher installs the update at its next start (its update check answered at once by nginx on
 # its update host), against "cp" of the new pack on the same disk followed by "sync"; and the
 # launcher built without flushing against "cp" alone; each from a cold page cache (as root) but
-# for the programs and the archive. For the
+# for the programs and the archive; and the processor time the installation used, with the
+# least time it could take on this machine's cores. For the
 # smallest pack but 1 GiB, also: the Win32 installation's peak memory and largest allocation
 # under Wine (bench/tools/patch_install_peak.cpp); one flipped byte in the player's pack, the
 # bytes fetched from the segment store at that start, and the next start's installation; and
@@ -64,6 +65,7 @@ publish = os.path.abspath(os.path.join(build, "tarvo-publish"))
 launcher = os.path.abspath(os.path.join(build, "tarvo"))
 unflushed = os.path.abspath(os.path.join(build, "no-flush", "tarvo"))
 report = os.path.join(work, "time.txt")
+used = 0.0  # processor seconds of the last timed command
 root = os.path.join(work, "root")
 can_drop = os.geteuid() == 0 and os.access("/proc/sys/vm/drop_caches", os.W_OK)
 access_log = os.path.join(work, "servers.env.run", "access.log")
@@ -117,13 +119,18 @@ def tree(name, pack, second):
     return path
 
 def timed(command, cwd=None):
-    """Wall seconds and peak RSS (MiB) of `command`; fails on a failure."""
+    """Wall seconds and peak RSS (MiB) of `command`; fails on a failure. The processor seconds
+    it used (user and system) are left in `used`."""
+    global used
     began = time.perf_counter()
-    subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report] + command, cwd=cwd, check=True,
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["/usr/bin/time", "-f", "%U %S %M", "-o", report] + command, cwd=cwd,
+                   check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
     seconds = time.perf_counter() - began
     with open(report) as f:
-        return seconds, int(f.read().split()[-1]) / 1024.0
+        user, system, rss = f.read().split()[-3:]
+    used = float(user) + float(system)
+    return seconds, int(rss) / 1024.0
 
 def settle(*warm):
     """The disk synced; as root, the page cache dropped and `warm` read back into it."""
@@ -215,10 +222,10 @@ for size in sorted(set(sizes)):
         for program in (launcher, unflushed):
             player = installation("player", base, archive, program=program)
             settle(os.path.join(player, "tarvo"), archive)
-            runs.append(timed([os.path.join(player, "tarvo")], cwd=player))
+            runs.append(timed([os.path.join(player, "tarvo")], cwd=player) + (used,))
             ok = recorded(player) and same(os.path.join(player, "data", "pack.bin"), new)
             shutil.rmtree(player)
-        (applied, rss), (unflushed_time, _) = runs
+        (applied, rss, processor), (unflushed_time, _, _) = runs
         copies = []
         for synced in (False, True):
             target = os.path.join(work, "copy.bin")
@@ -233,6 +240,11 @@ for size in sorted(set(sizes)):
               " (x%.2f); without flushing %.2f s, cp %.2f s (x%.2f)"
               % (applied, "identical" if ok else "WRONG", rss, copies[1], applied / copies[1],
                  unflushed_time, copies[0], unflushed_time / copies[0]), flush=True)
+        # Hashing and the kernel's copies bound an installation by processor time; where that
+        # bound is near the time taken, more cores, not less waiting, would make it faster.
+        print("  processor time %.2f s: on %d cores at least %.2f s (x%.2f cp and sync)"
+              % (processor, os.cpu_count(), processor / os.cpu_count(),
+                 processor / os.cpu_count() / copies[1]), flush=True)
         if size == main and win32:
             player = installation("player", base, archive)
             out = subprocess.run(
