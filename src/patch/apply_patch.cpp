@@ -43,10 +43,13 @@ class Applier {
             m_ahead->Collect(segment.kind == SegmentKind::kCopy ? m_out : m_aheadReference, error);
       }
       // The next segment's base range is read and checked beside this segment. A copy read
-      // ahead leaves nothing to do here, so the next one is read here and the one after ahead.
-      if (m_ahead && i + 1 < segments.size() && ReadAhead::Takes(segments[i + 1]) &&
-          !(ahead && segment.kind == SegmentKind::kCopy)) {
-        m_ahead->Start(i + 1, segments[i + 1]);
+      // ahead leaves nothing to do here, so the next one is read here and a later one ahead.
+      if (m_ahead && m_ahead->Idle()) {
+        const std::size_t next =
+            NextAhead(segments, ahead && segment.kind == SegmentKind::kCopy ? i + 1 : i);
+        if (next < segments.size() && ReadAhead::Takes(segments[next])) {
+          m_ahead->Start(next, segments[next]);
+        }
       }
       const bool looking = sink == nullptr || !outcome.missing.empty();
       switch (Make(segment, ahead, !looking, error)) {
@@ -93,6 +96,25 @@ class Applier {
     if (written != Made::kDamaged) return Failed(outcome, error);
     outcome.missing.clear();
     return outcome;
+  }
+
+  // The segment to read ahead while this thread makes segments from `from` on. Segments differ
+  // in length, so for copies it is the one that the copies before it, read and checked here,
+  // come nearest to in length: both threads then take about as long.
+  static std::size_t NextAhead(const std::vector<PatchSegment>& segments, std::size_t from) {
+    const auto copy = [&segments](std::size_t at) {
+      return at < segments.size() && segments[at].kind == SegmentKind::kCopy;
+    };
+    std::size_t next = from + 1;
+    if (!copy(from)) return next;
+    const auto gap = [](std::uint64_t a, std::uint64_t b) { return a > b ? a - b : b - a; };
+    std::uint64_t here = segments[from].length;  // read here before `next`
+    while (copy(next) && copy(next + 1) &&
+           gap(here + segments[next].length, segments[next + 1].length) <
+               gap(here, segments[next].length)) {
+      here += segments[next++].length;
+    }
+    return next;
   }
 
   static PatchOutcome Failed(PatchOutcome& outcome, DWORD error) {

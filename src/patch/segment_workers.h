@@ -85,6 +85,7 @@ class ReadAhead {
   static bool Takes(const PatchSegment& segment);
   // True when the segment at `index` was started and is not collected yet.
   bool Holds(std::size_t index) const { return m_index == index; }
+  bool Idle() const { return m_index == kNone; }
   // Starts on `segment`, one it takes, at `index` of the patch; none may be held.
   void Start(std::size_t index, const PatchSegment& segment);
   // Waits for the segment held and gives its base range in `out`: kMade when it checks,

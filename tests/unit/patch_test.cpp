@@ -143,6 +143,26 @@ TEST(Patch, RebuildsTheFileFromTheBaseOrFromWhatWasFetched) {
   EXPECT_EQ(Apply(row.Bytes(), base, none, &sink).missing,
             (std::vector<NeededSegment>{{row.header.segments[1].hash, 64 * kK}}));
 
+  // Copies of different lengths, two read here while a longer one is read ahead: the file is
+  // made exactly, and a base range that differs leaves its own segments alone missing.
+  const std::uint32_t kMoves[][2] = {{4, 100}, {12, 0}, {16, 150}, {40, 20},
+                                     {8, 180}, {8, 60}, {40, 120}, {64, 64}};  // KiB: length, at
+  std::vector<test::PatchPiece> copies;
+  std::string moved;
+  for (const auto& [length, at] : kMoves) {
+    copies.push_back({SegmentKind::kCopy, length * kK, at * kK, 0});
+    moved += v.base.substr(at * kK, length * kK);
+  }
+  const test::BuiltPatch shuffled = test::MakePatch(v.base, moved, copies);
+  test::WriteFile(base, v.base);
+  sink.written.clear();
+  EXPECT_EQ(Apply(shuffled.Bytes(), base, none, &sink).result, Result::kApplied);
+  EXPECT_TRUE(sink.written == moved);
+  test::WriteFile(base, changed);
+  EXPECT_EQ(Apply(shuffled.Bytes(), base, none, &sink).missing,
+            (std::vector<NeededSegment>{{shuffled.header.segments[0].hash, 4 * kK},
+                                        {shuffled.header.segments[7].hash, 64 * kK}}));
+
   // The file the patch makes, there already (an installation of its archive that did not end).
   test::WriteFile(base, v.next);
   EXPECT_EQ(Apply(v.patch.Bytes(), base, none, &sink).result, Result::kAlreadyApplied);
