@@ -124,8 +124,9 @@ TEST(Patch, RebuildsTheFileFromTheBaseOrFromWhatWasFetched) {
   EXPECT_EQ(Apply(v.patch.Bytes(), base, cache, &sink).result, Result::kApplied);
   EXPECT_TRUE(sink.written == v.next);
 
-  // Frames in a row, each one's reference read while the one before is decoded: each makes its
-  // segment, and a reference that differs leaves its own segment alone missing.
+  // Frames in a row, each one's reference read while the one before is decoded; and copies of
+  // different lengths, two read here while a longer one is read ahead. Each patch makes its
+  // file, and a base range that differs leaves its own segments alone missing.
   std::string edits = v.base;
   for (const std::uint32_t at : {10 * kK, 70 * kK, 130 * kK}) {
     edits.replace(at, 200, NoiseBytes(200, at));
@@ -134,17 +135,6 @@ TEST(Patch, RebuildsTheFileFromTheBaseOrFromWhatWasFetched) {
                                                {{SegmentKind::kPatch, 64 * kK, 0, 64 * kK},
                                                 {SegmentKind::kPatch, 64 * kK, 64 * kK, 64 * kK},
                                                 {SegmentKind::kPatch, 64 * kK, 128 * kK, 64 * kK}});
-  MemoryCache none;
-  test::WriteFile(base, v.base);
-  sink.written.clear();
-  EXPECT_EQ(Apply(row.Bytes(), base, none, &sink).result, Result::kApplied);
-  EXPECT_TRUE(sink.written == edits);
-  test::WriteFile(base, changed);
-  EXPECT_EQ(Apply(row.Bytes(), base, none, &sink).missing,
-            (std::vector<NeededSegment>{{row.header.segments[1].hash, 64 * kK}}));
-
-  // Copies of different lengths, two read here while a longer one is read ahead: the file is
-  // made exactly, and a base range that differs leaves its own segments alone missing.
   const std::uint32_t kMoves[][2] = {{4, 100}, {12, 0}, {16, 150}, {40, 20},
                                      {8, 180}, {8, 60}, {40, 120}, {64, 64}};  // KiB: length, at
   std::vector<test::PatchPiece> copies;
@@ -154,14 +144,20 @@ TEST(Patch, RebuildsTheFileFromTheBaseOrFromWhatWasFetched) {
     moved += v.base.substr(at * kK, length * kK);
   }
   const test::BuiltPatch shuffled = test::MakePatch(v.base, moved, copies);
-  test::WriteFile(base, v.base);
-  sink.written.clear();
-  EXPECT_EQ(Apply(shuffled.Bytes(), base, none, &sink).result, Result::kApplied);
-  EXPECT_TRUE(sink.written == moved);
-  test::WriteFile(base, changed);
-  EXPECT_EQ(Apply(shuffled.Bytes(), base, none, &sink).missing,
-            (std::vector<NeededSegment>{{shuffled.header.segments[0].hash, 4 * kK},
-                                        {shuffled.header.segments[7].hash, 64 * kK}}));
+  MemoryCache none;
+  for (const auto& [patch, made, missing] :
+       {std::tuple{&row, &edits, std::vector<std::size_t>{1}}, {&shuffled, &moved, {0, 7}}}) {
+    test::WriteFile(base, v.base);
+    sink.written.clear();
+    EXPECT_EQ(Apply(patch->Bytes(), base, none, &sink).result, Result::kApplied);
+    EXPECT_TRUE(sink.written == *made);
+    test::WriteFile(base, changed);
+    std::vector<NeededSegment> needed;
+    for (const std::size_t at : missing) {
+      needed.push_back({patch->header.segments[at].hash, patch->header.segments[at].length});
+    }
+    EXPECT_EQ(Apply(patch->Bytes(), base, none, &sink).missing, needed);
+  }
 
   // The file the patch makes, there already (an installation of its archive that did not end).
   test::WriteFile(base, v.next);
