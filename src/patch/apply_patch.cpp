@@ -39,8 +39,7 @@ class Applier {
       // What the thread ahead read and checked for this segment, if it did.
       std::optional<Made> ahead;
       if (m_ahead && m_ahead->Holds(i)) {
-        ahead =
-            m_ahead->Collect(segment.kind == SegmentKind::kCopy ? m_out : m_aheadReference, error);
+        ahead = m_ahead->Collect(BaseRangeBuffer(segment, true), error);
       }
       // The next segment's base range is read and checked beside this segment. A copy read
       // ahead leaves nothing to do here, so the next one is read here and a later one ahead.
@@ -125,9 +124,8 @@ class Applier {
   }
 
   // Makes `segment` into m_out (`bytes` set), or only learns whether it can be made. `ahead`
-  // is what became of its base range when it was read ahead, into m_out for a copy and into
-  // m_aheadReference for a patch. A segment decoded from the base is left to be checked as it is
-  // written (m_unchecked), off this thread.
+  // is what became of its base range when it was read ahead (into BaseRangeBuffer). A segment
+  // decoded from the base is left to be checked as it is written (m_unchecked), off this thread.
   Made Make(const PatchSegment& segment, std::optional<Made> ahead, bool bytes, DWORD& error) {
     m_unchecked = nullptr;
     std::span<std::uint8_t> frame;
@@ -138,35 +136,33 @@ class Applier {
         return Made::kDamaged;
       }
     }
-    std::span<std::uint8_t> out = BufferOf(m_out, segment.length);
-    Made base = Made::kUnavailable;
-    switch (segment.kind) {
-      case SegmentKind::kWhole:
-        if (!bytes) return Made::kMade;
-        return m_decoder.Decode(frame, {}, out) && HashMatches(out, segment.hash) ? Made::kMade
-                                                                                  : Made::kDamaged;
-      case SegmentKind::kCopy:
-        base = ahead ? *ahead : ReadBaseRange(m_base, segment, m_out, error);
-        if (base == Made::kMade) return Made::kMade;
-        break;
-      case SegmentKind::kPatch: {
-        std::vector<std::uint8_t>& held = ahead ? m_aheadReference : m_reference;
-        base = ahead ? *ahead : ReadBaseRange(m_base, segment, held, error);
-        if (base == Made::kMade) {
-          if (!bytes) return Made::kMade;
-          // From a base that is the one it was made against, a frame that does not make its
-          // segment is a damaged patch.
-          if (!m_decoder.Decode(frame, BufferOf(held, segment.baseLength), out)) {
-            return Made::kDamaged;
-          }
-          m_unchecked = &segment.hash;
-          return Made::kMade;
-        }
-        break;
+    const std::span<std::uint8_t> out = BufferOf(m_out, segment.length);
+    if (segment.kind == SegmentKind::kWhole) {
+      if (!bytes) return Made::kMade;
+      return m_decoder.Decode(frame, {}, out) && HashMatches(out, segment.hash) ? Made::kMade
+                                                                                : Made::kDamaged;
+    }
+    std::vector<std::uint8_t>& range = BaseRangeBuffer(segment, ahead.has_value());
+    const Made base = ahead ? *ahead : ReadBaseRange(m_base, segment, range, error);
+    if (base == Made::kMade) {
+      if (segment.kind == SegmentKind::kCopy || !bytes) return Made::kMade;
+      // From a base that is the one it was made against, a frame that does not make its segment
+      // is a damaged patch.
+      if (!m_decoder.Decode(frame, BufferOf(range, segment.baseLength), out)) {
+        return Made::kDamaged;
       }
+      m_unchecked = &segment.hash;
+      return Made::kMade;
     }
     if (base == Made::kFailed) return base;
     return FromCache(segment, out);
+  }
+
+  // Where a segment's base range is read: a copy's bytes into m_out, which it is made in; a
+  // patch's reference into m_aheadReference when read ahead, else into m_reference.
+  std::vector<std::uint8_t>& BaseRangeBuffer(const PatchSegment& segment, bool readAhead) {
+    if (segment.kind == SegmentKind::kCopy) return m_out;
+    return readAhead ? m_aheadReference : m_reference;
   }
 
   // The segment from the frame fetched for it, checked like any other.

@@ -41,6 +41,12 @@ struct COutputFile::Impl {
   int fd = -1;
   std::uint64_t written = 0;  // bytes written
   std::uint64_t started = 0;  // bytes whose writing back was started
+  // Starts writing back what was written since the last start; only a start, which a file
+  // system may refuse: the file is flushed all the same when the file system is.
+  void StartWriteBack() {
+    sync_file_range(fd, static_cast<off_t>(started), 0, SYNC_FILE_RANGE_WRITE);
+    started = written;
+  }
   ~Impl() {
     if (fd >= 0) close(fd);
   }
@@ -98,12 +104,7 @@ bool COutputFile::Write(const void* data, DWORD size) {
     size -= static_cast<DWORD>(n);
     m_impl->written += static_cast<std::uint64_t>(n);
   }
-  if (m_impl->written - m_impl->started >= kWriteBackEvery) {
-    // Only a start, as in Flush.
-    sync_file_range(m_impl->fd, static_cast<off_t>(m_impl->started),
-                    static_cast<off_t>(m_impl->written - m_impl->started), SYNC_FILE_RANGE_WRITE);
-    m_impl->started = m_impl->written;
-  }
+  if (m_impl->written - m_impl->started >= kWriteBackEvery) m_impl->StartWriteBack();
   return true;
 }
 
@@ -115,10 +116,8 @@ void COutputFile::SetFileTime(std::uint64_t, std::uint64_t access, std::uint64_t
 
 bool COutputFile::Flush() {
   if (!m_impl) return false;
-  // Only a start: the writing back overlaps the extraction of the next items, and
-  // FlushFileSystem waits for it. A file system that cannot start it early is flushed there all
-  // the same, so a refusal here is no failure.
-  sync_file_range(m_impl->fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  // The writing back overlaps the extraction of the next items; FlushFileSystem waits for it.
+  m_impl->StartWriteBack();
   return true;
 }
 
