@@ -159,6 +159,18 @@ TEST(Patch, RebuildsTheFileFromTheBaseOrFromWhatWasFetched) {
     EXPECT_EQ(Apply(patch->Bytes(), base, none, &sink).missing, needed);
   }
 
+  // A segment decoded into other bytes than its hash says is found only as it is written, once
+  // the next one turned out missing: the patch is damaged, and nothing is asked of the store.
+  test::BuiltPatch hostile = row;
+  hostile.frames[0] = test::Frame(NoiseBytes(64 * kK, 8), v.base.substr(0, 64 * kK));
+  hostile.header.segments[0].frameLength = static_cast<std::uint32_t>(hostile.frames[0].size());
+  hostile.header.segments[0].frameHash =
+      HashBytes(hostile.frames[0].data(), hostile.frames[0].size());
+  test::WriteFile(base, changed);  // segment 1's reference differs
+  const PatchOutcome damaged = Apply(hostile.Bytes(), base, none, &sink);
+  EXPECT_EQ(damaged.result, Result::kDamaged);
+  EXPECT_TRUE(damaged.missing.empty());
+
   // The file the patch makes, there already (an installation of its archive that did not end).
   test::WriteFile(base, v.next);
   EXPECT_EQ(Apply(v.patch.Bytes(), base, none, &sink).result, Result::kAlreadyApplied);
